@@ -24,12 +24,12 @@ std::uint32_t ramp_term(std::int32_t t) {
     return (sar(t, 4) * ramp_multiplier(t)) & 255U;
 }
 
-// Bits 1 to 7 of 10x + 4y do not depend on whether the halving shift is
-// arithmetic or logical, so the unsigned form is exact.
+// The 7-bit pattern: bits 1 to 7 of 10x + 4y, which are bits 0 to 6 of 5x + 2y
+// whatever the signs, and the second form saves the doubling and the halving.
 std::uint32_t pattern_term(std::int32_t t) {
     const std::uint32_t x = sar(t, 9) | sar(t, 2) | sar(t, 8);
     const std::uint32_t y = sar(t, 8) | (sar(t, 2) & sar(t, 15));
-    return ((10U * x + 4U * y) >> 1) & 127U;
+    return (5U * x + 2U * y) & 127U;
 }
 
 } // namespace
