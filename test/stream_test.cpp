@@ -333,7 +333,6 @@ TEST(Stream, CrossesTheCounterWrapWithoutASeam) {
     }
 
     Pipe pipe = make_pipe();
-    ::fcntl(pipe.write.get(), F_SETPIPE_SZ, 1 << 20); // fewer context switches; merely faster
     Child child({{}, environ, pipe.write.get()});
     pipe.write.reset();
     std::uint64_t first_bad = UINT64_MAX;
