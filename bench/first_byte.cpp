@@ -46,11 +46,12 @@ double microseconds_to_first_byte(char* program) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fputs("usage: first_byte PROGRAM N\n", stderr);
+    const unsigned long starts = argc == 3 ? std::strtoul(argv[2], nullptr, 10) : 0;
+    if (starts == 0) {
+        std::fputs("usage: first_byte PROGRAM N, with N at least 1\n", stderr);
         return 2;
     }
-    std::vector<double> times(std::strtoul(argv[2], nullptr, 10));
+    std::vector<double> times(starts);
     for (double& t : times) {
         t = microseconds_to_first_byte(argv[1]);
     }
