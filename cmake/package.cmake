@@ -1,0 +1,115 @@
+# Install rules and the Debian package. The version comes from project() only; the
+# release dates from CHANGELOG.md, the licence terms from LICENSE.
+include(GNUInstallDirs)
+set(contact "stepwave authors <authors@stepwave.example>")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+    ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/LICENSE)
+
+# The changelog's newest section is this version, and its date is the release's.
+file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md releases REGEX "^## ")
+list(GET releases 0 newest)
+if(NOT newest MATCHES "^## ([^ ]+) - ([0-9]+-[0-9]+-[0-9]+)$"
+        OR NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
+    message(FATAL_ERROR "CHANGELOG.md begins with '${newest}', "
+        "not '## ${PROJECT_VERSION} - YYYY-MM-DD'")
+endif()
+set(release_date ${CMAKE_MATCH_2})
+configure_file(${PROJECT_SOURCE_DIR}/docs/stepwave.1.in stepwave.1 @ONLY)
+
+# The package's changelog: CHANGELOG.md in the format Debian gives a native package's.
+set(changelog "")
+set(trailer "")
+file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md lines)
+foreach(line IN LISTS lines)
+    if(line MATCHES "^## ([^ ]+) - (.+)$")
+        if(trailer)
+            string(APPEND changelog "${trailer}\n")
+        endif()
+        string(APPEND changelog "${PROJECT_NAME} (${CMAKE_MATCH_1}) unstable; urgency=medium\n\n")
+        execute_process(COMMAND date -u -R -d ${CMAKE_MATCH_2} OUTPUT_VARIABLE when
+            OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+        set(trailer "\n -- ${contact}  ${when}\n")
+    elseif(line MATCHES "^- (.+)$")
+        string(APPEND changelog "  * ${CMAKE_MATCH_1}\n")
+    elseif(line MATCHES "^  +(.+)$")
+        string(APPEND changelog "    ${CMAKE_MATCH_1}\n")
+    endif()
+endforeach()
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/changelog "${changelog}${trailer}")
+
+# The copyright file in Debian's machine-readable format, with the terms from LICENSE.
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
+string(REGEX MATCH "Copyright \\(c\\) ([^\n]+)" holder "${license}")
+set(holder ${CMAKE_MATCH_1})
+string(REGEX REPLACE "^.*\n\n(Permission )" "\\1" terms "${license}")
+string(STRIP "${terms}" terms)
+string(REPLACE "\n\n" "\n.\n" terms "${terms}")
+string(REPLACE "\n" "\n " terms "${terms}")
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/copyright
+    "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
+    "Upstream-Name: ${PROJECT_NAME}\nUpstream-Contact: ${contact}\n\n"
+    "Files: *\nCopyright: ${holder}\nLicense: MIT\n ${terms}\n")
+
+# What lintian says of the executable because it is static, which it is by design,
+# so that it needs no shared library at run time.
+if(STEPWAVE_HAS_STATIC_PIE)
+    string(CONCAT overrides
+        "# stepwave is static by design, so that it needs no shared library at run time.\n"
+        "# Being static-pie, for ASLR, it looks to lintian like a shared library that\n"
+        "# lacks its dependencies.\n"
+        "${PROJECT_NAME}: shared-library-lacks-prerequisites [usr/bin/${PROJECT_NAME}]\n")
+else()
+    string(CONCAT overrides
+        "# stepwave is static by design, so that it needs no shared library at run time.\n"
+        "${PROJECT_NAME}: statically-linked-binary [usr/bin/${PROJECT_NAME}]\n")
+endif()
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/lintian-overrides "${overrides}")
+
+# Debian compresses documentation with no name or time stamp inside.
+foreach(file IN ITEMS stepwave.1 changelog)
+    add_custom_command(OUTPUT ${file}.gz
+        COMMAND gzip -9 -n -c ${file} > ${file}.gz
+        DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/${file} VERBATIM)
+endforeach()
+add_custom_target(compressed_docs ALL DEPENDS stepwave.1.gz changelog.gz)
+
+install(TARGETS stepwave RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/stepwave.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# Debian's own files go into the package only, not into a plain install.
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
+    DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/lintian-overrides RENAME ${PROJECT_NAME}
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides COMPONENT debian EXCLUDE_FROM_ALL)
+
+# Packages carry the last commit's time, or the release date outside git, in place
+# of the time they were made, so that two builds give the same bytes.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+    set(CPACK_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
+else()
+    execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+        OUTPUT_VARIABLE CPACK_SOURCE_DATE_EPOCH RESULT_VARIABLE git_failed
+        OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    if(git_failed)
+        execute_process(COMMAND date -u -d ${release_date} +%s
+            OUTPUT_VARIABLE CPACK_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
+            COMMAND_ERROR_IS_FATAL ANY)
+    endif()
+endif()
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack_project.cmake)
+
+set(CPACK_PACKAGE_CONTACT ${contact})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_DESCRIPTION [[
+stepwave writes raw unsigned 8-bit single-channel samples to standard output
+for ever, each computed by a fixed integer formula from a 32-bit counter: a
+stepped ramp with changing slopes plus a 7-bit pattern. Pipe it into an audio
+player at 8000 samples a second, or into any tool that reads bytes.]])
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "alsa-utils | sox | ffmpeg")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_COMPONENTS_ALL Unspecified debian)
+include(CPack)
