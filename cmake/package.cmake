@@ -6,9 +6,10 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
     ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/LICENSE)
 
 # The changelog's newest section is this version, and its date is the release's.
+set(heading "^## ([^ ]+) - ([0-9]+-[0-9]+-[0-9]+)$")
 file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md releases REGEX "^## ")
 list(GET releases 0 newest)
-if(NOT newest MATCHES "^## ([^ ]+) - ([0-9]+-[0-9]+-[0-9]+)$"
+if(NOT newest MATCHES "${heading}"
         OR NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
     message(FATAL_ERROR "CHANGELOG.md begins with '${newest}', "
         "not '## ${PROJECT_VERSION} - YYYY-MM-DD'")
@@ -21,7 +22,7 @@ set(changelog "")
 set(trailer "")
 file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md lines)
 foreach(line IN LISTS lines)
-    if(line MATCHES "^## ([^ ]+) - (.+)$")
+    if(line MATCHES "${heading}")
         if(trailer)
             string(APPEND changelog "${trailer}\n")
         endif()

@@ -172,11 +172,13 @@ class Child {
     pid_t pid_ = 0;
 };
 
+// How long a read waits for data before it reports a hang; room enough for emulation.
+constexpr std::chrono::seconds stall = 20s;
+
 // Reads up to limit bytes, handing each piece to take(offset, data, size); stops
 // early at end of file, or with a failure when no data comes for the stall time.
 // Returns the number of bytes read.
-template <class Take>
-std::uint64_t drain(int fd, std::uint64_t limit, std::chrono::seconds stall, Take&& take) {
+template <class Take> std::uint64_t drain(int fd, std::uint64_t limit, Take&& take) {
     Bytes buffer(1 << 20);
     std::uint64_t total = 0;
     while (total < limit) {
@@ -197,9 +199,9 @@ std::uint64_t drain(int fd, std::uint64_t limit, std::chrono::seconds stall, Tak
     return total;
 }
 
-Bytes read_bytes(int fd, std::uint64_t limit, std::chrono::seconds stall = 20s) {
+Bytes read_bytes(int fd, std::uint64_t limit) {
     Bytes got;
-    drain(fd, limit, stall, [&](std::uint64_t, const unsigned char* data, std::size_t n) {
+    drain(fd, limit, [&](std::uint64_t, const unsigned char* data, std::size_t n) {
         got.insert(got.end(), data, data + n);
     });
     return got;
@@ -345,7 +347,7 @@ TEST(Stream, CrossesTheCounterWrapWithoutASeam) {
     std::uint64_t first_bad = UINT64_MAX;
     unsigned char at_wrap[2] = {};
     const std::uint64_t total =
-        drain(pipe.read.get(), limit, 30s,
+        drain(pipe.read.get(), limit,
               [&](std::uint64_t offset, const unsigned char* data, std::size_t n) {
                   const unsigned char* want = twice.data() + (offset + 1) % period;
                   if (first_bad == UINT64_MAX && std::memcmp(data, want, n) != 0) {
