@@ -51,18 +51,15 @@ file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/copyright
     "Upstream-Name: ${PROJECT_NAME}\nUpstream-Contact: ${contact}\n\n"
     "Files: *\nCopyright: ${holder}\nLicense: MIT\n ${terms}\n")
 
-# What lintian says of the executable because it is static, which it is by design,
-# so that it needs no shared library at run time.
+# Lintian's overrides, for what it says of the static executable only.
+set(overrides "# stepwave is static by design, so that it needs no shared library at run time.\n")
 if(STEPWAVE_HAS_STATIC_PIE)
-    string(CONCAT overrides
-        "# stepwave is static by design, so that it needs no shared library at run time.\n"
+    string(APPEND overrides
         "# Being static-pie, for ASLR, it looks to lintian like a shared library that\n"
         "# lacks its dependencies.\n"
         "${PROJECT_NAME}: shared-library-lacks-prerequisites [usr/bin/${PROJECT_NAME}]\n")
 else()
-    string(CONCAT overrides
-        "# stepwave is static by design, so that it needs no shared library at run time.\n"
-        "${PROJECT_NAME}: statically-linked-binary [usr/bin/${PROJECT_NAME}]\n")
+    string(APPEND overrides "${PROJECT_NAME}: statically-linked-binary [usr/bin/${PROJECT_NAME}]\n")
 endif()
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/lintian-overrides "${overrides}")
 
@@ -90,7 +87,7 @@ else()
     execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
         OUTPUT_VARIABLE CPACK_SOURCE_DATE_EPOCH RESULT_VARIABLE git_failed
         OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-    if(git_failed)
+    if(git_failed OR NOT CPACK_SOURCE_DATE_EPOCH)
         execute_process(COMMAND date -u -d ${release_date} +%s
             OUTPUT_VARIABLE CPACK_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
             COMMAND_ERROR_IS_FATAL ANY)
