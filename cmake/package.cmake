@@ -7,7 +7,9 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
 
 # The changelog's newest section is this version, and its date is the release's.
 set(heading "^## ([^ ]+) - ([0-9]+-[0-9]+-[0-9]+)$")
-file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md releases REGEX "^## ")
+file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md lines)
+set(releases ${lines})
+list(FILTER releases INCLUDE REGEX "^## ")
 list(GET releases 0 newest)
 if(NOT newest MATCHES "${heading}"
         OR NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
@@ -20,7 +22,6 @@ configure_file(${PROJECT_SOURCE_DIR}/docs/stepwave.1.in stepwave.1 @ONLY)
 # The package's changelog: CHANGELOG.md in the format Debian gives a native package's.
 set(changelog "")
 set(trailer "")
-file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md lines)
 foreach(line IN LISTS lines)
     if(line MATCHES "${heading}")
         if(trailer)
