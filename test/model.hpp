@@ -32,7 +32,8 @@ constexpr unsigned char byte(std::int32_t t) {
     return static_cast<unsigned char>(residue(sample(t), 256));
 }
 
-// The counter for byte n of a stream started with argc arguments; it wraps on 32 bits.
+// The counter for byte n of a stream whose argument count, the program's name included,
+// is argc; it wraps on 32 bits.
 constexpr std::int32_t counter(int argc, std::uint64_t n) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(argc) +
                                      static_cast<std::uint32_t>(n));

@@ -219,12 +219,16 @@ Bytes read_bytes(int fd, std::uint64_t limit) {
     return ::testing::AssertionSuccess();
 }
 
+std::string signal_name(int sig) {
+    return std::to_string(sig) + " (" + ::strsignal(sig) + ")";
+}
+
 std::string describe(int status) {
     if (WIFEXITED(status)) {
         return "exit " + std::to_string(WEXITSTATUS(status));
     }
     if (WIFSIGNALED(status)) {
-        return std::string("signal ") + sigabbrev_np(WTERMSIG(status));
+        return "signal " + signal_name(WTERMSIG(status));
     }
     return "status " + std::to_string(status);
 }
@@ -284,7 +288,7 @@ TEST(Stream, TerminatingSignalsEndIt) {
         }
         const int status = child.wait(20s);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig)
-            << describe(status) << ", want signal " << sigabbrev_np(sig);
+            << describe(status) << ", want signal " << signal_name(sig);
         EXPECT_EQ(child.standard_error(), "");
     }
 }
