@@ -1,43 +1,37 @@
 # Install rules and the Debian package. The version comes from project() only; the
-# release dates from CHANGELOG.md, the licence terms from LICENSE.
+# release date from CHANGELOG.md, the licence terms from LICENSE.
 include(GNUInstallDirs)
-set(contact "stepwave authors <authors@stepwave.example>")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
     ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/LICENSE)
 
+block()
+set(contact "stepwave authors <authors@stepwave.example>")
+
 # The changelog's newest section is this version, and its date is the release's.
-set(heading "^## ([^ ]+) - ([0-9]+-[0-9]+-[0-9]+)$")
-file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md lines)
-set(releases ${lines})
-list(FILTER releases INCLUDE REGEX "^## ")
-list(GET releases 0 newest)
-if(NOT newest MATCHES "${heading}"
+file(READ ${PROJECT_SOURCE_DIR}/CHANGELOG.md changelog)
+string(REGEX MATCH "\n## [^\n]*" newest "${changelog}")
+string(STRIP "${newest}" newest)
+if(NOT newest MATCHES "^## ([^ ]+) - ([0-9]+-[0-9]+-[0-9]+)$"
         OR NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
-    message(FATAL_ERROR "CHANGELOG.md begins with '${newest}', "
+    message(FATAL_ERROR "CHANGELOG.md's newest section is '${newest}', "
         "not '## ${PROJECT_VERSION} - YYYY-MM-DD'")
 endif()
 set(release_date ${CMAKE_MATCH_2})
 configure_file(${PROJECT_SOURCE_DIR}/docs/stepwave.1.in stepwave.1 @ONLY)
 
-# The package's changelog: CHANGELOG.md in the format Debian gives a native package's.
-set(changelog "")
-set(trailer "")
-foreach(line IN LISTS lines)
-    if(line MATCHES "${heading}")
-        if(trailer)
-            string(APPEND changelog "${trailer}\n")
-        endif()
-        string(APPEND changelog "${PROJECT_NAME} (${CMAKE_MATCH_1}) unstable; urgency=medium\n\n")
-        execute_process(COMMAND date -u -R -d ${CMAKE_MATCH_2} OUTPUT_VARIABLE when
-            OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
-        set(trailer "\n -- ${contact}  ${when}\n")
-    elseif(line MATCHES "^- (.+)$")
-        string(APPEND changelog "  * ${CMAKE_MATCH_1}\n")
-    elseif(line MATCHES "^  +(.+)$")
-        string(APPEND changelog "    ${CMAKE_MATCH_1}\n")
-    endif()
-endforeach()
-file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/changelog "${changelog}${trailer}")
+# Packages carry the release date, not the time they were made, so that every build
+# of one source gives the same bytes; a SOURCE_DATE_EPOCH from the environment wins.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+    set(CPACK_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
+else()
+    execute_process(COMMAND date -u -d ${release_date} +%s
+        OUTPUT_VARIABLE CPACK_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
+        COMMAND_ERROR_IS_FATAL ANY)
+endif()
+
+execute_process(COMMAND awk -v package=${PROJECT_NAME} "-v" "contact=${contact}"
+    -f ${CMAKE_CURRENT_LIST_DIR}/changelog.awk ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+    OUTPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/changelog COMMAND_ERROR_IS_FATAL ANY)
 
 # The copyright file in Debian's machine-readable format, with the terms from LICENSE.
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
@@ -80,19 +74,13 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright ${CMAKE_CURRENT_BINARY_DIR}/
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/lintian-overrides RENAME ${PROJECT_NAME}
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides COMPONENT debian EXCLUDE_FROM_ALL)
 
-# Packages carry the last commit's time, or the release date outside git, in place
-# of the time they were made, so that two builds give the same bytes.
-if(DEFINED ENV{SOURCE_DATE_EPOCH})
-    set(CPACK_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
-else()
-    execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-        OUTPUT_VARIABLE CPACK_SOURCE_DATE_EPOCH RESULT_VARIABLE git_failed
-        OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-    if(git_failed OR NOT CPACK_SOURCE_DATE_EPOCH)
-        execute_process(COMMAND date -u -d ${release_date} +%s
-            OUTPUT_VARIABLE CPACK_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
-            COMMAND_ERROR_IS_FATAL ANY)
-    endif()
+# Only the shipped build is packed: static, optimised, not instrumented. Another build
+# would pack an executable that the package's overrides and empty Depends misdescribe.
+if(NOT STEPWAVE_STATIC OR STEPWAVE_SANITIZE
+        OR NOT CMAKE_BUILD_TYPE MATCHES "^(Release|RelWithDebInfo|MinSizeRel)$")
+    string(CONCAT CPACK_STEPWAVE_REFUSAL "this build is not the shipped one (static, "
+        "optimised, not sanitized). Make packages with a release preset: cmake --workflow "
+        "--preset package, or package-arm64, package-armel, package-armhf, package-riscv64")
 endif()
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack_project.cmake)
 
@@ -107,8 +95,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "alsa-utils | sox | ffmpeg")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/cpack_modes.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/cpack_modes.cmake)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 set(CPACK_COMPONENTS_ALL Unspecified debian)
 include(CPack)
+endblock()
