@@ -93,13 +93,15 @@ configure() {
 }
 configure again -DCMAKE_BUILD_TYPE="$type" -DSTEPWAVE_STATIC=ON &&
     cmake --build "$copy/again" >/dev/null &&
-    again=$(pack "$copy/again" "$tmp/again") || fail "second configuration: $(cat "$tmp/configure.log")"
+    again=$(pack "$copy/again" "$tmp/again") ||
+    fail "second configuration: $(cat "$tmp/configure.log")"
 cmp "$deb" "${again:-/dev/null}" || fail "a second configuration packs other bytes"
 
 # A build that is not the shipped one refuses to pack, and names the preset to use.
 configure plain || fail "plain configure: $(cat "$tmp/configure.log")"
 pack "$copy/plain" "$tmp/plain" >"$tmp/refusal" 2>&1 && fail "a plain build packed"
-tr -s " \n" " " <"$tmp/refusal" | grep -q -- "--preset package," || fail "refusal: $(cat "$tmp/refusal")"
+tr -s " \n" " " <"$tmp/refusal" | grep -q -- "--preset package," ||
+    fail "refusal: $(cat "$tmp/refusal")"
 
 # Where static-pie is required, a toolchain without its start-up stops the configure.
 if ((required)); then
