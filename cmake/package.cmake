@@ -74,10 +74,9 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright ${CMAKE_CURRENT_BINARY_DIR}/
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/lintian-overrides RENAME ${PROJECT_NAME}
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides COMPONENT debian EXCLUDE_FROM_ALL)
 
-# Only the shipped build is packed: static, optimised, not instrumented. Another build
-# would pack an executable that the package's overrides and empty Depends misdescribe.
-if(NOT STEPWAVE_STATIC OR STEPWAVE_SANITIZE
-        OR NOT CMAKE_BUILD_TYPE MATCHES "^(Release|RelWithDebInfo|MinSizeRel)$")
+# Only the shipped build is packed. Another would pack an executable that the package's
+# overrides and empty Depends misdescribe.
+if(NOT stepwave_shipped)
     string(CONCAT CPACK_STEPWAVE_REFUSAL "this build is not the shipped one (static, "
         "optimised, not sanitized). Make packages with a release preset: cmake --workflow "
         "--preset package, or package-arm64, package-armel, package-armhf, package-riscv64")
