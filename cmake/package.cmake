@@ -1,33 +1,17 @@
-# Install rules and the Debian package. The version comes from project() only; the
-# release date from CHANGELOG.md, the licence terms from LICENSE.
+# Install rules and the Debian package. The version and the release date come from
+# CHANGELOG.md (see version.cmake), the licence terms from LICENSE.
 include(GNUInstallDirs)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
     ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/LICENSE)
 
 block()
 set(contact "stepwave authors <authors@stepwave.example>")
-
-# The changelog's newest section is this version, and its date is the release's.
-file(READ ${PROJECT_SOURCE_DIR}/CHANGELOG.md changelog)
-string(REGEX MATCH "\n## [^\n]*" newest "${changelog}")
-string(STRIP "${newest}" newest)
-if(NOT newest MATCHES "^## ([^ ]+) - ([0-9]+-[0-9]+-[0-9]+)$"
-        OR NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
-    message(FATAL_ERROR "CHANGELOG.md's newest section is '${newest}', "
-        "not '## ${PROJECT_VERSION} - YYYY-MM-DD'")
-endif()
-set(release_date ${CMAKE_MATCH_2})
+set(release_date ${stepwave_release_date})
 configure_file(${PROJECT_SOURCE_DIR}/docs/stepwave.1.in stepwave.1 @ONLY)
 
 # Packages carry the release date, not the time they were made, so that every build
-# of one source gives the same bytes; a SOURCE_DATE_EPOCH from the environment wins.
-if(DEFINED ENV{SOURCE_DATE_EPOCH})
-    set(CPACK_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
-else()
-    execute_process(COMMAND date -u -d ${release_date} +%s
-        OUTPUT_VARIABLE CPACK_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
-        COMMAND_ERROR_IS_FATAL ANY)
-endif()
+# of one source gives the same bytes.
+set(CPACK_SOURCE_DATE_EPOCH ${stepwave_source_date_epoch})
 
 execute_process(COMMAND awk -v package=${PROJECT_NAME} "-v" "contact=${contact}"
     -f ${CMAKE_CURRENT_LIST_DIR}/changelog.awk ${PROJECT_SOURCE_DIR}/CHANGELOG.md
@@ -44,7 +28,7 @@ string(REPLACE "\n" "\n " terms "${terms}")
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/copyright
     "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
     "Upstream-Name: ${PROJECT_NAME}\nUpstream-Contact: ${contact}\n\n"
-    "Files: *\nCopyright: ${holder}\nLicense: MIT\n ${terms}\n")
+    "Files: *\nCopyright: ${holder}\nLicense: Expat\n ${terms}\n")
 
 # Lintian's overrides, for what it says of the static executable only.
 set(overrides "# stepwave is static by design, so that it needs no shared library at run time.\n")
@@ -74,12 +58,25 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright ${CMAKE_CURRENT_BINARY_DIR}/
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/lintian-overrides RENAME ${PROJECT_NAME}
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides COMPONENT debian EXCLUDE_FROM_ALL)
 
+# A cross build's package is for the compiler's machine, in Debian's name for it; a
+# native one's is dpkg's own, which CPack asks for.
+if(CMAKE_CROSSCOMPILING)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpmachine OUTPUT_VARIABLE triple
+        OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+    execute_process(COMMAND dpkg-architecture -t ${triple} -q DEB_HOST_ARCH
+        OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE OUTPUT_STRIP_TRAILING_WHITESPACE
+        ERROR_QUIET RESULT_VARIABLE failed)
+    if(failed)
+        set(CPACK_STEPWAVE_REFUSAL "no Debian architecture for ${triple}: install dpkg-dev")
+    endif()
+endif()
+
 # Only the shipped build is packed. Another would pack an executable that the package's
 # overrides and empty Depends misdescribe.
 if(NOT stepwave_shipped)
     string(CONCAT CPACK_STEPWAVE_REFUSAL "this build is not the shipped one (static, "
-        "optimised, not sanitized). Make packages with a release preset: cmake --workflow "
-        "--preset package, or package-arm64, package-armel, package-armhf, package-riscv64")
+        "optimised, not sanitized). Make packages with a package workflow: cmake "
+        "--workflow --preset package, or another that cmake --workflow --list-presets names")
 endif()
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack_project.cmake)
 

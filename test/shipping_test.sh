@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Checks what ships: the install tree, the man page, the Debian package and the
 # recording in docs/; and that another configuration of the same source, elsewhere,
-# packs the same bytes. EMULATOR runs the executable in a cross build.
-# Usage: shipping_test.sh SOURCE_DIR BUILD_DIR TOOLCHAIN_FILE|"" CXX BUILD_TYPE [EMULATOR...]
+# packs the same bytes. REQUIRE_PIE is 1 where the build must be static-pie; EMULATOR
+# runs the executable in a cross build.
+# Usage: shipping_test.sh SOURCE BUILD TOOLCHAIN_FILE|"" CXX BUILD_TYPE REQUIRE_PIE [EMULATOR...]
 set -u
 src=$1
 build=$2
 toolchain=$3
 cxx=$4
 type=$5
-run=("${@:6}")
+required=$6
+run=("${@:7}")
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 failures=0
@@ -52,11 +54,8 @@ expect "man page version" "$(dpkg-deb -f "$deb" Version)" \
 lint=$(lintian --fail-on error,warning "$deb" 2>&1) || fail "lintian: $lint"
 
 # Stripped: no symbol table. Static: no interpreter, no shared library needed.
-# Hardened: RELRO, and where static-pie, position independent and bound at start.
-# amd64 and arm64 must be static-pie; elsewhere it is wherever the C library has the
-# start-up for it.
-required=0
-case $(dpkg-deb -f "$deb" Architecture) in amd64 | arm64) required=1 ;; esac
+# Hardened: RELRO, and where static-pie, position independent and bound at start. It
+# is static-pie where required, and wherever the C library has the start-up for it.
 pie=$required
 [ "$("$cxx" -print-file-name=rcrt1.o)" = rcrt1.o ] || pie=1
 want=("EXEC GNU_RELRO" "BIND_NOW DYN GNU_RELRO")
@@ -78,7 +77,8 @@ expect "Debian changelog from Markdown" "within 80, 2 items" "$(
             END { printf "%s, %d items", w <= 80 ? "within 80" : w " columns", n }')"
 
 # Another configuration of a copy of the source, with another umask, at another path,
-# inside another git repository, and at another time, packs the same bytes.
+# inside another git repository, and at another time, packs the same bytes. Its build
+# tree has the same place in the copy as this one in the source.
 copy=$tmp/outer/stepwave
 mkdir -p "$copy"
 if command -v git >/dev/null; then
@@ -88,19 +88,20 @@ fi
 umask 077
 tar -C "$src" --exclude=./build --exclude=./dist --exclude=./.git -cf - . | tar -xf - -C "$copy"
 configure() {
-    cmake -S "$copy" -B "$copy/$1" ${toolchain:+"-DCMAKE_TOOLCHAIN_FILE=$toolchain"} \
+    cmake -S "$copy" -B "$copy/${1#/}" ${toolchain:+"-DCMAKE_TOOLCHAIN_FILE=$toolchain"} \
         "-DCMAKE_CXX_COMPILER=$cxx" "${@:2}" >"$tmp/configure.log" 2>&1
 }
-configure again -DCMAKE_BUILD_TYPE="$type" -DSTEPWAVE_STATIC=ON &&
-    cmake --build "$copy/again" >/dev/null &&
-    again=$(pack "$copy/again" "$tmp/again") ||
+again=${build#"$src"}
+configure "$again" -DCMAKE_BUILD_TYPE="$type" -DSTEPWAVE_STATIC=ON &&
+    cmake --build "$copy/${again#/}" >/dev/null &&
+    again=$(pack "$copy/${again#/}" "$tmp/again") ||
     fail "second configuration: $(cat "$tmp/configure.log")"
 cmp "$deb" "${again:-/dev/null}" || fail "a second configuration packs other bytes"
 
 # A build that is not the shipped one refuses to pack, and names the preset to use.
 configure plain || fail "plain configure: $(cat "$tmp/configure.log")"
 pack "$copy/plain" "$tmp/plain" >"$tmp/refusal" 2>&1 && fail "a plain build packed"
-tr -s " \n" " " <"$tmp/refusal" | grep -q -- "--preset package," ||
+tr -s " \n" " " <"$tmp/refusal" | grep -q -- "--preset package, or another" ||
     fail "refusal: $(cat "$tmp/refusal")"
 
 # Where static-pie is required, a toolchain without its start-up stops the configure.
