@@ -5,7 +5,8 @@
 file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/../CHANGELOG.md stepwave_headings REGEX "^## ")
 list(APPEND stepwave_headings "(none)")
 list(GET stepwave_headings 0 stepwave_newest)
-if(NOT stepwave_newest MATCHES "^## ([0-9]+(\\.[0-9]+)*) - ([0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9])$")
+set(stepwave_date_pattern "[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]")
+if(NOT stepwave_newest MATCHES "^## ([0-9]+(\\.[0-9]+)*) - (${stepwave_date_pattern})$")
     message(FATAL_ERROR "CHANGELOG.md's newest heading is '${stepwave_newest}', not "
         "'## VERSION - YYYY-MM-DD' with a numeric VERSION")
 endif()

@@ -45,7 +45,8 @@ class Browser:
         args = [chromium, "--headless", "--no-sandbox", "--disable-gpu", "--mute-audio",
                 "--remote-debugging-pipe", "--no-first-run", "--disable-sync",
                 "--disable-background-networking", "--disable-component-update",
-                "--disable-quic", "--window-size=1000,1800", f"--user-data-dir={tmp.name}/profile"]
+                "--disable-quic", "--disable-dev-shm-usage", "--window-size=1000,1800",
+                f"--user-data-dir={tmp.name}/profile"]
         self.process = subprocess.Popen(
             ["sh", "-c", f'exec "$@" 3<&{commands} 4>&{replies}', "sh", *args],
             pass_fds=(commands, replies), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -151,14 +152,16 @@ def module():
     problems += compare("a whole period", page_bytes(LOOP, "stepwave.byteAt"), native[:LOOP])
     start = (1 << 31) - 4096  # byte n is written for counter n + 1, which wraps at 2^31
     wrap = bytes(native[(start + i) % LOOP] for i in range(8192))
-    return problems + compare("the 2^31 wrap", page_bytes(8192, f"i => stepwave.byteAt({start} + i)"), wrap)
+    got = page_bytes(8192, f"i => stepwave.byteAt({start} + i)")
+    return problems + compare("the 2^31 wrap", got, wrap)
 
 
 def played():
     problems = []
     for rate, start, count in ((8000, 0, 50000), (11025, LOOP - 3000, LOOP + 6000)):
         got = base64.b64decode(js(f"""stepwave.render({count}, {{rate: {rate}, from: {start},
-            volume: 0.25}}).then(data => bytes({count}, i => Math.round(data[i] / 0.25 * 128 + 128)))"""))
+            volume: 0.25}}).then(data => bytes({count},
+            i => Math.round(data[i] / 0.25 * 128 + 128)))"""))
         problems += compare(f"{count} samples from {start} at {rate}", got,
                             native[start:start + count])
     return problems
@@ -168,7 +171,8 @@ def play():
     click("#play")
     state = js("""new Promise(done => { const t0 = performance.now(); (function poll() {
         const s = stepwave.player.context?.state;
-        s === "running" || performance.now() - t0 > 10000 ? done(s) : setTimeout(poll, 50); })(); })""")
+        s === "running" || performance.now() - t0 > 10000 ? done(s) : setTimeout(poll, 50);
+        })(); })""")
     js("document.activeElement.blur()")
     for kind in ("keyDown", "keyUp"):
         browser.call("Input.dispatchKeyEvent", tab, type=kind, key=" ", code="Space",
@@ -226,7 +230,8 @@ def screenshot():
         file.write(base64.b64decode(shot))
     # The share of the waveform's pixels, as the screenshot shows them, that are lit.
     lit = js(f"""(async () => {{
-        const image = await createImageBitmap(await (await fetch("data:image/png;base64,{shot}")).blob());
+        const png = await fetch("data:image/png;base64,{shot}");
+        const image = await createImageBitmap(await png.blob());
         const canvas = new OffscreenCanvas(image.width, image.height);
         const g = canvas.getContext("2d");
         g.drawImage(image, 0, 0);

@@ -144,7 +144,8 @@ function wav(from, count, rate) {
 function save() {
   const { from, rate } = settings();
   const seconds = Math.min(600, Math.max(1, Math.round(Number($("seconds").value) || 1)));
-  const url = URL.createObjectURL(new Blob([wav(from, seconds * rate, rate)], { type: "audio/wav" }));
+  const file = new Blob([wav(from, seconds * rate, rate)], { type: "audio/wav" });
+  const url = URL.createObjectURL(file);
   const link = document.createElement("a");
   link.href = url;
   link.download = `stepwave-${from}-${seconds}s-${rate}.wav`;
