@@ -144,9 +144,9 @@ def click(selector):
 
 def module():
     problems = []
-    shape = js("""WebAssembly.compileStreaming ? fetch("stepwave.wasm").then(r => r.arrayBuffer())
-        .then(WebAssembly.compile).then(m => [WebAssembly.Module.imports(m).length,
-        WebAssembly.Module.exports(m).map(e => e.name)]) : null""")
+    shape = js("""fetch("stepwave.wasm").then(r => r.arrayBuffer()).then(WebAssembly.compile)
+        .then(m => [WebAssembly.Module.imports(m).length,
+        WebAssembly.Module.exports(m).map(e => e.name)])""")
     if shape[0] != 0 or "sample_at" not in shape[1]:
         problems.append(f"imports {shape[0]}, exports {shape[1]}")
     problems += compare("a whole period", page_bytes(LOOP, "stepwave.byteAt"), native[:LOOP])
@@ -183,21 +183,18 @@ def play():
 
 
 def saved():
-    problems = []
+    problems, done = [], set()
     for start, seconds, rate in ((0, 2, 11025), (262, 1, 8000)):
         js(f"""$("start").value = {start}; $("seconds").value = {seconds}; $("rate").value = {rate};
             $("rate").dispatchEvent(new Event("change"))""")
         click("#wav")
-        name = browser.wait_for("Browser.downloadProgress", lambda p: p["state"] == "completed"
-                                and p["guid"] not in done)
-        done.add(name["guid"])
-        data = open(name.get("filePath") or f"{tmp.name}/downloads/stepwave-"
-                    f"{start * rate}-{seconds}s-{rate}.wav", "rb").read()
+        download = browser.wait_for("Browser.downloadProgress",
+                                    lambda p: p["state"] == "completed" and p["guid"] not in done)
+        done.add(download["guid"])
+        with open(download["filePath"], "rb") as file:
+            data = file.read()
         problems += check_wav(data, start * rate % LOOP, seconds * rate, rate)
     return problems
-
-
-done = set()
 
 
 def check_wav(data, start, count, rate):

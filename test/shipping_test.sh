@@ -88,13 +88,13 @@ fi
 umask 077
 tar -C "$src" --exclude=./build --exclude=./dist --exclude=./.git -cf - . | tar -xf - -C "$copy"
 configure() {
-    cmake -S "$copy" -B "$copy/${1#/}" ${toolchain:+"-DCMAKE_TOOLCHAIN_FILE=$toolchain"} \
+    cmake -S "$copy" -B "$copy/$1" ${toolchain:+"-DCMAKE_TOOLCHAIN_FILE=$toolchain"} \
         "-DCMAKE_CXX_COMPILER=$cxx" "${@:2}" >"$tmp/configure.log" 2>&1
 }
-again=${build#"$src"}
-configure "$again" -DCMAKE_BUILD_TYPE="$type" -DSTEPWAVE_STATIC=ON &&
-    cmake --build "$copy/${again#/}" >/dev/null &&
-    again=$(pack "$copy/${again#/}" "$tmp/again") ||
+place=${build#"$src"/}
+configure "$place" -DCMAKE_BUILD_TYPE="$type" -DSTEPWAVE_STATIC=ON &&
+    cmake --build "$copy/$place" >/dev/null &&
+    again=$(pack "$copy/$place" "$tmp/again") ||
     fail "second configuration: $(cat "$tmp/configure.log")"
 cmp "$deb" "${again:-/dev/null}" || fail "a second configuration packs other bytes"
 

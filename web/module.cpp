@@ -1,5 +1,5 @@
-// The WebAssembly module of the web page: the program's own formula, exported to the
-// page's script, which imports nothing from it but these two functions.
+// The web page's WebAssembly module: the program's own formula, exported to the page's
+// script as these two functions. The module imports nothing.
 #include "sample.hpp"
 
 #include <cstdint>
