@@ -88,7 +88,7 @@ for ever, each computed by a fixed integer formula from a 32-bit counter: a
 stepped ramp with changing slopes plus a 7-bit pattern. Pipe it into an audio
 player at 8000 samples a second, or into any tool that reads bytes.]])
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "alsa-utils | sox | ffmpeg")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "alsa-utils | sox | pipewire-bin")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/cpack_modes.cmake)

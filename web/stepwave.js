@@ -1,10 +1,12 @@
 // stepwave's page: plays, draws and saves the stream, every sample computed by the
-// program's own formula compiled to WebAssembly (stepwave.wasm).
+// program's own formula compiled to WebAssembly, which the page carries inside it.
 "use strict";
 
 const LOOP = 2097152; // the stream repeats after this many samples
+const SHOWN = 256; // samples in the waveform
 const $ = (id) => document.getElementById(id);
 let formula = null; // the module's exports: sample_at(t) and ramp_multiplier(t)
+let samples = null; // one loop of the stream as audio samples, made on first use
 
 // Byte n of `stepwave` run with no arguments, which it writes for counter n + 1; the
 // counter wraps on 32 bits as the program's does.
@@ -12,19 +14,30 @@ function byteAt(n) {
   return formula.sample_at((n + 1) | 0) & 255;
 }
 
+// Says on the page what went wrong and what to do; an empty message clears it.
+function say(message) {
+  $("status").textContent = message;
+  $("status").hidden = !message;
+}
+
 function settings() {
   const rate = Number($("rate").value);
-  const seconds = Math.max(0, Number($("start").value) || 0);
-  return { rate, from: Math.round(seconds * rate) % LOOP, volume: Number($("volume").value) };
+  const asked = Math.round(Math.max(0, Number($("start").value) || 0) * rate);
+  return { rate, asked, from: asked % LOOP, volume: Number($("volume").value) };
 }
 
 // Plays the stream from sample `from` into ctx at `rate`: one buffer of a whole loop
 // starting there, played round and round, which is the stream itself since the stream
 // repeats after LOOP samples. Both the live player and render() play through this.
 function connect(ctx, { rate, from, volume }) {
+  if (!samples) {
+    samples = new Float32Array(LOOP);
+    for (let i = 0; i < LOOP; i++) samples[i] = (byteAt(i) - 128) / 128;
+  }
   const buffer = ctx.createBuffer(1, LOOP, rate);
   const data = buffer.getChannelData(0);
-  for (let i = 0; i < LOOP; i++) data[i] = (byteAt(from + i) - 128) / 128;
+  data.set(samples.subarray(from));
+  data.set(samples.subarray(0, from), LOOP - from);
   const source = new AudioBufferSourceNode(ctx, { buffer, loop: true });
   const gain = new GainNode(ctx, { gain: volume });
   source.connect(gain).connect(ctx.destination);
@@ -39,29 +52,50 @@ async function render(count, options = settings()) {
   return (await ctx.startRendering()).getChannelData(0);
 }
 
+// An AudioContext at `rate`, or at the device's rate where the browser has no other; the
+// browser then resamples the stream.
+function open(rate) {
+  try {
+    return new AudioContext({ sampleRate: rate });
+  } catch {
+    return new AudioContext();
+  }
+}
+
 const player = {
   context: null,
   nodes: null,
   options: null,
+  frame: 0,
   async start() {
-    this.options = settings();
-    try {
-      this.context = new AudioContext({ sampleRate: this.options.rate });
-    } catch {
-      this.context = new AudioContext(); // a browser without this rate resamples the buffer
-    }
-    this.nodes = connect(this.context, this.options);
+    const options = (this.options = settings());
     $("play").textContent = "Stop";
-    $("play").setAttribute("aria-pressed", "true");
-    await this.context.resume();
-    requestAnimationFrame(() => this.animate());
+    let context = null;
+    try {
+      context = this.context = open(options.rate);
+      this.nodes = connect(context, options);
+      // A browser that may not play leaves the promise pending, so it is not awaited alone.
+      await Promise.race([context.resume(), new Promise((done) => setTimeout(done, 3000))]);
+      if (context === this.context && context.state !== "running") {
+        throw new Error("the browser kept it paused");
+      }
+    } catch (error) {
+      if (context !== this.context) return; // stopped meanwhile
+      this.stop();
+      say(`The sound could not start (${error.message}). Check that this device has a ` +
+        "sound output and that the browser may play sound here, then press Play again.");
+      return;
+    }
+    if (context !== this.context) return;
+    say("");
+    this.frame = requestAnimationFrame(() => this.animate());
   },
   stop() {
+    cancelAnimationFrame(this.frame);
     this.context?.close();
-    this.context = null;
+    this.context = this.nodes = null;
     $("play").textContent = "Play";
-    $("play").setAttribute("aria-pressed", "false");
-    draw(settings().from);
+    show(settings().from);
   },
   toggle() {
     return this.context ? this.stop() : this.start();
@@ -69,12 +103,11 @@ const player = {
   // The sample being played now.
   position() {
     const { from, rate } = this.options;
-    return from + Math.floor((this.context.currentTime - this.nodes.started) * rate);
+    return (from + Math.floor((this.context.currentTime - this.nodes.started) * rate)) % LOOP;
   },
   animate() {
-    if (!this.context) return;
-    draw(this.position());
-    requestAnimationFrame(() => this.animate());
+    show(this.position());
+    this.frame = requestAnimationFrame(() => this.animate());
   },
 };
 
@@ -85,39 +118,38 @@ function command(from, rate) {
   return `stepwave | tail -c +${from + 1} | ${play}`;
 }
 
-function draw(from) {
-  const wave = $("wave").getContext("2d");
-  const { width, height } = wave.canvas;
-  const count = 512;
-  wave.clearRect(0, 0, width, height);
-  wave.strokeStyle = "#7fd4ff";
-  wave.lineWidth = 2;
-  wave.beginPath();
-  for (let i = 0; i < count; i++) {
-    const y = height - 1 - (byteAt(from + i) * (height - 2)) / 255;
-    if (i === 0) wave.moveTo(0, y);
-    wave.lineTo((i * width) / count, y);
-    wave.lineTo(((i + 1) * width) / count, y);
+// Shows the stream at sample `from`: its number, the waveform and the current slope.
+function show(from) {
+  $("position").textContent = String(from);
+  const canvas = $("wave");
+  const g = canvas.getContext("2d");
+  const { width, height } = canvas;
+  const pad = 4; // keeps the line for 0 and 255 inside the box
+  g.clearRect(0, 0, width, height);
+  g.strokeStyle = "#7fd4ff";
+  g.lineWidth = 1.5;
+  g.beginPath();
+  for (let i = 0; i < SHOWN; i++) {
+    const y = pad + ((255 - byteAt(from + i)) * (height - 2 * pad)) / 255;
+    g.lineTo((i * width) / SHOWN, y);
+    g.lineTo(((i + 1) * width) / SHOWN, y);
   }
-  wave.stroke();
-
-  const bars = $("slopes").getContext("2d");
+  g.stroke();
   const current = (((from + 1) | 0) >>> 12) & 15;
-  const slopes = Array.from({ length: 16 }, (_, k) => formula.ramp_multiplier(k << 12));
-  const top = Math.max(...slopes) || 1;
-  const w = bars.canvas.width / 16;
-  const h = bars.canvas.height - 20;
-  bars.clearRect(0, 0, bars.canvas.width, bars.canvas.height);
-  bars.font = "14px system-ui, sans-serif";
-  bars.textAlign = "center";
-  bars.fillStyle = "rgba(232, 163, 61, 0.25)";
-  bars.fillRect(current * w, 0, w, bars.canvas.height);
-  slopes.forEach((m, k) => {
-    bars.fillStyle = k === current ? "#e8a33d" : "#3b6e8f";
-    bars.fillRect(k * w + 4, h - (m / top) * (h - 10), w - 8, (m / top) * (h - 10) + 2);
-    bars.fillStyle = k === current ? "#e8a33d" : "#c8d0d8";
-    bars.fillText(String(m), k * w + w / 2, h + 16);
-  });
+  [...$("slopes").children].forEach((item, k) => item.classList.toggle("current", k === current));
+}
+
+// The sixteen slopes, as the module gives them, drawn as bars with their values.
+function slopes() {
+  const list = $("slopes");
+  const values = Array.from({ length: 16 }, (_, k) => formula.ramp_multiplier(k << 12));
+  const top = Math.max(...values) || 1;
+  list.replaceChildren(...values.map((m) => {
+    const item = document.createElement("li");
+    item.textContent = String(m);
+    item.style.setProperty("--height", `${(100 * m) / top}%`);
+    return item;
+  }));
 }
 
 // An 8-bit mono WAV file of `count` samples from `from`; its data is the stream's bytes.
@@ -153,40 +185,65 @@ function save() {
   setTimeout(() => URL.revokeObjectURL(url), 60000);
 }
 
-function update() {
-  const { from, rate, volume } = settings();
-  $("position").textContent = String(from);
-  $("loop").textContent = (LOOP / rate).toFixed(1);
+// Shows the settings in use. A changed start or rate puts the start in the box as the
+// samples give it, and says when it was past the loop's end.
+function update(event) {
+  const { from, asked, rate, volume } = settings();
+  const loop = (LOOP / rate).toFixed(1);
+  if (event?.type === "change") {
+    $("start").value = String(from / rate);
+    $("wrapped").textContent = asked < LOOP ? ""
+      : `${asked / rate} s is past the end of the ${loop} s loop, so it starts at ${from / rate} s.`;
+  }
+  $("loop").textContent = loop;
   $("command").textContent = command(from, rate);
   if (player.nodes) player.nodes.gain.gain.value = volume;
-  if (!player.context) draw(from);
+  if (!player.context) show(from);
 }
 
-function restart() {
-  update();
+function restart(event) {
+  update(event);
   if (player.context) {
     player.stop();
     player.start();
   }
 }
 
-const ready = (async () => {
-  const response = await fetch("stepwave.wasm");
-  if (!response.ok) throw new Error(`stepwave.wasm: ${response.status} ${response.statusText}`);
-  formula = (await WebAssembly.instantiate(await response.arrayBuffer())).instance.exports;
-  $("play").addEventListener("click", () => player.toggle());
+async function load() {
+  if (typeof WebAssembly !== "object") {
+    throw new Error("This browser cannot run WebAssembly, which computes every sample. " +
+      "Open the page in a current Firefox, Chrome, Edge or Safari.");
+  }
+  try {
+    const hex = $("module").textContent.trim().match(/../g) ?? [];
+    const code = Uint8Array.from(hex, (byte) => parseInt(byte, 16));
+    formula = (await WebAssembly.instantiate(code)).instance.exports;
+  } catch (error) {
+    throw new Error(`The page's sample code could not start (${error.message}). Download ` +
+      "the page again, or open it in a current Firefox, Chrome, Edge or Safari.");
+  }
+  slopes();
   $("wav").addEventListener("click", save);
   $("volume").addEventListener("input", update);
   for (const id of ["rate", "start"]) $(id).addEventListener("change", restart);
+  $("wav").disabled = false;
+  update();
+  if (typeof AudioContext !== "function") {
+    throw new Error("This browser has no Web Audio, so the page cannot play; the " +
+      "waveform and Save WAV still work. A current Firefox, Chrome, Edge or Safari plays.");
+  }
+  $("play").addEventListener("click", () => player.toggle());
   document.addEventListener("keydown", (event) => {
     const control = event.target.closest?.("input, select, button, textarea, a");
-    if (event.key === " " && !control) {
+    const held = event.ctrlKey || event.altKey || event.metaKey || event.repeat;
+    if (event.key === " " && !control && !held) {
       event.preventDefault();
       player.toggle();
     }
   });
-  $("play").disabled = $("wav").disabled = false;
-  update();
-})();
+  $("play").disabled = false;
+}
 
-window.stepwave = { ready, byteAt, render, wav, player, command };
+const ready = load().catch((error) => say(error.message));
+
+window.stepwave = { ready, byteAt, render, wav, player };
