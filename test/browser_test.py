@@ -26,6 +26,8 @@ tmp = tempfile.TemporaryDirectory()
 env = dict(os.environ, HOME=tmp.name)
 url = "file://" + os.path.abspath(page)
 started = []  # every process group started, ended at exit
+# JavaScript that promises [the value of the code's last statement] as JSON.
+AWAITED = "(async () => JSON.stringify([await eval({})]))()"
 
 
 def serve(*command):
@@ -40,16 +42,11 @@ def serve(*command):
     return port
 
 
-def awaited(code):  # JavaScript that promises [the value of code's last statement] as JSON
-    return f"(async () => JSON.stringify([await eval({json.dumps(code)})]))()"
-
-
 def http(method, address, **body):
     request = urllib.request.Request(address, method=method, data=json.dumps(body).encode(),
                                      headers={"Content-Type": "application/json"})
     try:
-        with urllib.request.urlopen(request, timeout=300) as response:
-            return json.load(response)["value"]
+        return json.load(urllib.request.urlopen(request, timeout=300))["value"]
     except urllib.error.HTTPError as error:
         raise RuntimeError(f"{method} {address}: {json.load(error)['value']}") from None
 
@@ -80,8 +77,8 @@ class Bidi:
                 return message["result"]
 
     def js(self, code):
-        result = self.call("script.evaluate", expression=awaited(code), awaitPromise=True,
-                           target={"context": self.context})
+        result = self.call("script.evaluate", expression=AWAITED.format(json.dumps(code)),
+                           awaitPromise=True, target={"context": self.context})
         if result["type"] == "exception":
             raise RuntimeError(result["exceptionDetails"]["text"])
         return json.loads(result["result"]["value"])[0]
@@ -94,7 +91,7 @@ class Classic:
     """W3C WebDriver over HTTP, for WebKitWebDriver, which has no BiDi."""
 
     def __init__(self, driver):
-        session = http("POST", f"{driver}/session", capabilities={})["sessionId"]
+        session = http("POST", driver + "/session", capabilities={})["sessionId"]
         self.url = f"{driver}/session/{session}"
         http("POST", f"{self.url}/timeouts", script=300000)
         http("POST", f"{self.url}/url", url=url)
@@ -104,7 +101,8 @@ class Classic:
 
     def js(self, code):
         value = http("POST", f"{self.url}/execute/async", args=[],
-                     script=f"{awaited(code)}.then(arguments[0], e => arguments[0](String(e)))")
+                     script=AWAITED.format(json.dumps(code)) +
+                     ".then(arguments[0], e => arguments[0](String(e)))")
         if not value.startswith("["):
             raise RuntimeError(value)
         return json.loads(value)[0]
@@ -117,15 +115,14 @@ def chromium():
     port = serve("chromedriver", "--port={}")
     session = http("POST", f"http://127.0.0.1:{port}/session", capabilities={"alwaysMatch": {
         "webSocketUrl": True, "goog:chromeOptions": {"binary": "/usr/bin/chromium", "args": [
-            "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
-            "--disable-component-update"]}}})
+            "--headless", "--no-sandbox", "--disable-gpu", "--disable-component-update"]}}})
     return Bidi(session["capabilities"]["webSocketUrl"], new_session=False)
 
 
 def firefox():
-    with open(f"{tmp.name}/user.js", "w") as prefs:
-        # Automation turns this off; a page opened from disk must work with it on.
-        prefs.write('user_pref("security.fileuri.strict_origin_policy", true);\n')
+    # Automation turns this off; a page opened from disk must work with it on.
+    prefs = 'user_pref("security.fileuri.strict_origin_policy", true);'
+    open(tmp.name + "/user.js", "w").write(prefs)
     port = serve("firefox-esr", "--headless", "--no-remote", "--profile", tmp.name,
                  "--remote-debugging-port={}", "about:blank")
     return Bidi(f"ws://127.0.0.1:{port}/session", new_session=True)
@@ -138,10 +135,8 @@ def page_bytes(count, f):  # the page's f(0) to f(count - 1), where f may come a
 
 
 def compare(what, got, want):
-    if got == want:
-        return []
     at = next((i for i, (a, b) in enumerate(zip(got, want)) if a != b), min(len(got), len(want)))
-    return [f"{what}: {len(got)} bytes, want {len(want)}; first difference at {at}"]
+    return [] if got == want else [f"{what}: {len(got)} bytes, want {len(want)}; first at {at}"]
 
 
 def module():
@@ -207,10 +202,9 @@ def wave(drawn, height):
     slope, bottom = statistics.linear_regression(*zip(*drawn))
     off = max(abs(bottom + slope * b - y) for b, y in drawn)
     top = bottom + slope * 255
-    if not top < bottom - height / 2 or off > 0.5 or top < 2 or bottom > height - 2:
-        return [f"waveform: {off:.1f} px off a line from {bottom:.1f} for 0 to {top:.1f} for "
-                f"255, in a box {height} high"]
-    return []
+    ok = top < bottom - height / 2 and off <= 0.5 and top >= 2 and bottom <= height - 2
+    return [] if ok else [f"waveform: {off:.1f} px off a line from {bottom:.1f} for 0 to "
+                          f"{top:.1f} for 255, in a box {height} high"]
 
 
 def play():
@@ -249,8 +243,8 @@ def quiet():
     """no console error or message, no request, no constant in the page"""
     found = re.findall(r"8898a989|2291706249|(?:src|href)=\"(?!data:)|fetch\(", re.sub(
         r'<script id="module".*?</script>', "", open(page).read(), flags=re.S), re.I)
-    errors = getattr(browser, "logged", []) + js("window.errors ?? []")  # the console's, or ours
     status = js('$("status").hidden || $("status").textContent')
+    errors = getattr(browser, "logged", []) + js("window.errors ?? []")  # the console's, or ours
     return [f"the page writes {f}" for f in found] + [str(e)[:300] for e in errors] + (
         [] if status is True else [f"the page says {status}"])
 
