@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by scripts/test, scripts/package and scripts/release: the compilers that presets
 # and architectures build with, and how a release's tarballs are made. An architecture is
 # a toolchain file, cmake/TYPE.cmake, named after Debian's GNU type for it.
@@ -30,7 +31,7 @@ arch_packages() {
     [ "$1" != "$(dpkg --print-architecture)" ] || return 0
     type=$(dpkg-architecture -a "$1" -q DEB_HOST_GNU_TYPE 2>/dev/null)
     file=cmake/$type.cmake
-    # shellcheck disable=SC2016 # the include's CMake variable, as written
+    # shellcheck disable=SC2016,SC2046 # the include's CMake variable, as written; a word a file
     sed -n 's/^set(triple \(.*\))$/g++-\1/p' "$file" \
         $(sed -n 's|^include(${CMAKE_CURRENT_LIST_DIR}/\(.*\))$|cmake/\1|p' "$file")
     echo "binutils-$type" qemu-user-static

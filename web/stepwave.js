@@ -192,8 +192,8 @@ function update(event) {
   const loop = (LOOP / rate).toFixed(1);
   if (event?.type === "change") {
     $("start").value = String(from / rate);
-    $("wrapped").textContent = asked < LOOP ? ""
-      : `${asked / rate} s is past the end of the ${loop} s loop, so it starts at ${from / rate} s.`;
+    const note = `${asked / rate} s is past the end of the ${loop} s loop, so it starts at`;
+    $("wrapped").textContent = asked < LOOP ? "" : `${note} ${from / rate} s.`;
   }
   $("loop").textContent = loop;
   $("command").textContent = command(from, rate);
