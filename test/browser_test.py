@@ -115,7 +115,7 @@ def chromium():
     port = serve("chromedriver", "--port={}")
     session = http("POST", f"http://127.0.0.1:{port}/session", capabilities={"alwaysMatch": {
         "webSocketUrl": True, "goog:chromeOptions": {"binary": "/usr/bin/chromium", "args": [
-            "--headless", "--no-sandbox", "--disable-gpu", "--disable-component-update"]}}})
+            "--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage"]}}})
     return Bidi(session["capabilities"]["webSocketUrl"], new_session=False)
 
 
