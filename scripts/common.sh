@@ -37,6 +37,12 @@ arch_packages() {
     echo "binutils-$type" qemu-user-static
 }
 
+# run LOG COMMAND...: COMMAND, its output kept in LOG and shown, on standard error, only
+# if it fails; then the script stops.
+run() {
+    "${@:2}" >"$1" 2>&1 || { cat "$1" >&2; echo "scripts/${0##*/}: failed: ${*:2}" >&2; exit 1; }
+}
+
 # tarball DIR OUTPUT: DIR's files and symbolic links as a .tar.gz, under DIR's name, in a
 # fixed order, with owner 0, normalised modes and SOURCE_DATE_EPOCH's time. It holds no
 # directories, so that unpacking it over a prefix leaves the prefix's own as they are.
