@@ -1,23 +1,16 @@
-# The release's version and date, written in one place: the newest entry of
-# debian/changelog, "stepwave (VERSION-REVISION) ..." and its " -- NAME <MAIL>  DATE"
-# line. Sets stepwave_version (upstream's part), stepwave_release_date (YYYY-MM-DD) and
-# stepwave_source_date_epoch (a SOURCE_DATE_EPOCH from the environment wins); run as a
-# script, cmake -P cmake/version.cmake, it prints the version and the epoch.
-file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/../debian/changelog stepwave_heading
-    REGEX "^stepwave \\(" LIMIT_COUNT 1)
-file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/../debian/changelog stepwave_trailer
-    REGEX "^ -- " LIMIT_COUNT 1)
-string(REGEX MATCH "^stepwave \\(([0-9]+(\\.[0-9]+)*)-[0-9]+\\) " heading "${stepwave_heading}")
-set(stepwave_version ${CMAKE_MATCH_1})
-if(NOT heading OR NOT stepwave_trailer MATCHES "^ -- [^<]+<[^>]+>  (.+)$")
-    message(FATAL_ERROR "debian/changelog's newest entry is not 'stepwave (VERSION-REVISION) "
-        "...', with a numeric VERSION, and its ' -- NAME <MAIL>  DATE' line")
+# The release's version and date, written in one place: the newest entry of CHANGELOG.md,
+# "## VERSION (YYYY-MM-DD)". Sets stepwave_version, stepwave_release_date and
+# stepwave_source_date_epoch, that date's midnight UTC unless SOURCE_DATE_EPOCH is set;
+# run as a script, cmake -P cmake/version.cmake, it prints the version and the epoch.
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/../CHANGELOG.md heading REGEX "^## " LIMIT_COUNT 1)
+if(NOT heading MATCHES "^## ([0-9]+\\.[0-9]+\\.[0-9]+) \\(([0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9])\\)$")
+    message(FATAL_ERROR "CHANGELOG.md's newest entry must begin '## VERSION (YYYY-MM-DD)', "
+        "with VERSION three numbers, not '${heading}'")
 endif()
-execute_process(COMMAND date -u -d "${CMAKE_MATCH_1}" +%s
+set(stepwave_version ${CMAKE_MATCH_1})
+set(stepwave_release_date ${CMAKE_MATCH_2})
+execute_process(COMMAND date -u -d "${stepwave_release_date} 00:00" +%s
     OUTPUT_VARIABLE stepwave_source_date_epoch OUTPUT_STRIP_TRAILING_WHITESPACE
-    COMMAND_ERROR_IS_FATAL ANY)
-execute_process(COMMAND date -u -d @${stepwave_source_date_epoch} +%F
-    OUTPUT_VARIABLE stepwave_release_date OUTPUT_STRIP_TRAILING_WHITESPACE
     COMMAND_ERROR_IS_FATAL ANY)
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
     set(stepwave_source_date_epoch $ENV{SOURCE_DATE_EPOCH})

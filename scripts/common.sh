@@ -1,7 +1,6 @@
 # shellcheck shell=bash
-# Sourced by scripts/test, scripts/package and scripts/release: the compilers that presets
-# and architectures build with, and how a release's tarballs are made. An architecture is
-# a toolchain file, cmake/TYPE.cmake, named after Debian's GNU type for it.
+# Sourced by scripts/test, scripts/package, scripts/release and scripts/sbuild: what the
+# builds need and how they run, and how a release's tarballs are made.
 
 # preset_cxx PRESET: the C++ compiler command that a configure preset builds with.
 preset_cxx() {
@@ -12,29 +11,35 @@ preset_cxx() {
 
 # cxx_package CXX: the Debian package that has the compiler CXX.
 cxx_package() {
-    case $1 in clang++) echo clang ;; *-g++) echo "g++-${1%-g++}" ;; *) echo "$1" ;; esac
+    case $1 in clang++) echo clang ;; *) echo "$1" ;; esac
 }
 
-# architectures: the native Debian architecture, then each that has a toolchain file.
+# architectures: the native Debian architecture, then the others that stepwave is
+# released for, from the table of machines.
 architectures() {
-    dpkg --print-architecture
-    for file in cmake/*-linux-*.cmake; do
-        dpkg-architecture -t "$(basename "$file" .cmake)" -q DEB_HOST_ARCH 2>/dev/null
-    done
+    local native
+    native=$(dpkg --print-architecture)
+    echo "$native"
+    sed -n 's/^machine(\([a-z0-9]*\) .*/\1/p' cmake/machines.cmake | grep -vx "$native"
 }
 
-# arch_packages ARCH: what building for ARCH needs beyond the Build-Depends: its cross
-# compiler, named by the toolchain file or the one it includes, the binutils that
-# debhelper runs for the architecture, and qemu for its tests.
-arch_packages() {
-    local type file
-    [ "$1" != "$(dpkg --print-architecture)" ] || return 0
-    type=$(dpkg-architecture -a "$1" -q DEB_HOST_GNU_TYPE 2>/dev/null)
-    file=cmake/$type.cmake
-    # shellcheck disable=SC2016,SC2046 # the include's CMake variable, as written; a word a file
-    sed -n 's/^set(triple \(.*\))$/g++-\1/p' "$file" \
-        $(sed -n 's|^include(${CMAKE_CURRENT_LIST_DIR}/\(.*\))$|cmake/\1|p' "$file")
-    echo "binutils-$type" qemu-user-static
+# build_deps ARCH...: installs what building the packages for these architectures needs:
+# debian/control's Build-Depends, with the cross profile where one is cross-built, and
+# Debian's cross compiler for each that is.
+build_deps() {
+    local native arch profile="" compilers=() sudo=""
+    native=$(dpkg --print-architecture)
+    for arch; do
+        [ "$arch" = "$native" ] && continue
+        profile=cross
+        compilers+=("g++-$(dpkg-architecture -a "$arch" -q DEB_HOST_GNU_TYPE 2>/dev/null)")
+    done
+    scripts/need dpkg-dev "${compilers[@]}"
+    dpkg-checkbuilddeps ${profile:+-P$profile} 2>/dev/null && return
+    [ "$(id -u)" = 0 ] || sudo=sudo
+    $sudo apt-get update -q
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get build-dep -y -q --no-install-recommends \
+        ${profile:+-P$profile} ./
 }
 
 # run LOG COMMAND...: COMMAND, its output kept in LOG and shown, on standard error, only
