@@ -1,8 +1,7 @@
 # Puts the page together as one file that needs nothing else: index.html with the style,
-# the script and the WebAssembly module (as hexadecimal) written into it. Run by the build:
+# the script and the WebAssembly module (as hexadecimal) written into it. It writes that
+# file and nothing else. Run by the build:
 # cmake -DSOURCE=web -DMODULE=stepwave.wasm -DVERSION=1.0.0 -DOUTPUT=page/NAME.html -P page.cmake
-get_filename_component(folder ${OUTPUT} DIRECTORY)
-file(REMOVE_RECURSE ${folder}) # nothing in it but what this run makes
 file(READ ${SOURCE}/style.css stepwave_style)
 file(READ ${SOURCE}/stepwave.js stepwave_script)
 file(READ ${MODULE} stepwave_module HEX)
