@@ -134,7 +134,7 @@ def launch(engine, url, home, dark=False):
     asks for the dark scheme and reduced motion. A pulseaudio null sink lets it play."""
     env = dict(os.environ, HOME=home)
     for folder in ("/Downloads", "/.config/gtk-3.0"):
-        os.makedirs(home + folder)
+        os.makedirs(home + folder, exist_ok=True)
     env["PULSE_SERVER"] = "127.0.0.1:%d" % serve(
         env, "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--load=module-null-sink",
         "--load=module-native-protocol-tcp auth-anonymous=1 listen=127.0.0.1 port={}")

@@ -4,11 +4,13 @@
 
 const LOOP = 2097152; // the stream repeats after this many samples
 const SHOWN = 256; // samples in the waveform
+const PIECE = LOOP / 32; // samples computed or copied in one short task
 const $ = (id) => document.getElementById(id);
 const still = matchMedia("(prefers-reduced-motion: reduce)");
+const pause = () => new Promise((done) => setTimeout(done)); // lets the page answer
 let formula = null; // the module's exports: fill(first, count) and ramp_multiplier(t)
 let loop = null; // one loop of the stream: byte n of `stepwave` run with no arguments
-let whole = null; // the same as a Blob, which files are made of without copying it
+let whole = null; // the same as a Blob, made at the first save; files are slices of it
 const use = { rate: 8000, from: 0, volume: 0.25, seconds: 10 }; // the settings in use
 
 // The bytes that the program writes for counters first to first + count - 1.
@@ -85,11 +87,11 @@ const player = {
     if (!this.wanted) context.suspend();
     // The samples go in in pieces, each a short task.
     const buffer = new AudioBuffer({ length: LOOP, sampleRate: rate });
-    const piece = new Float32Array(LOOP / 8);
+    const piece = new Float32Array(PIECE);
     for (let at = 0; at < LOOP; at += piece.length) {
       for (let i = 0; i < piece.length; i++) piece[i] = (loop[at + i] - 128) / 128;
       buffer.copyToChannel(piece, 0, at);
-      await new Promise((done) => setTimeout(done));
+      await pause();
       if (mine !== this.opened) return context.close();
     }
     const from = where();
@@ -316,6 +318,7 @@ function wav(from, count, rate) {
   text(36, "data");
   head.setUint32(40, count, true);
   const parts = [head];
+  whole ??= new Blob([loop]);
   for (let at = from, left = count; left > 0; at = 0) {
     const end = Math.min(LOOP, at + left);
     parts.push(whole.slice(at, end));
@@ -363,16 +366,15 @@ async function load() {
     throw new Error(`The page's sample code could not start (${error.message}). Download ` +
       "the page again, or open it in a current Firefox, Chrome, Edge or Safari.");
   }
-  // The loop in pieces, each a short task, so that the page answers meanwhile.
   loop = new Uint8Array(LOOP);
-  for (let at = 0; at < LOOP; at += LOOP / 8) {
-    loop.set(bytes(at + 1, LOOP / 8), at); // byte n is written for counter n + 1
-    measure(at, at + LOOP / 8);
-    await new Promise((done) => setTimeout(done));
+  for (let at = 0; at < LOOP; at += PIECE) {
+    loop.set(bytes(at + 1, PIECE), at); // byte n is written for counter n + 1
+    measure(at, at + PIECE);
+    await pause();
   }
-  whole = new Blob([loop]);
   slopes();
   overview();
+  await pause();
   matchMedia("(prefers-color-scheme: dark)").addEventListener("change", () => {
     overview();
     show(where());
