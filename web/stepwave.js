@@ -10,7 +10,7 @@ const still = matchMedia("(prefers-reduced-motion: reduce)");
 const pause = () => new Promise((done) => setTimeout(done)); // lets the page answer
 let formula = null; // the module's exports: fill(first, count) and ramp_multiplier(t)
 let loop = null; // one loop of the stream: byte n of `stepwave` run with no arguments
-let whole = null; // the same as a Blob, made at the first save; files are slices of it
+let whole = null; // the same as a Blob, which files are made of without copying it
 const use = { rate: 8000, from: 0, volume: 0.25, seconds: 10 }; // the settings in use
 
 // The bytes that the program writes for counters first to first + count - 1.
@@ -318,7 +318,6 @@ function wav(from, count, rate) {
   text(36, "data");
   head.setUint32(40, count, true);
   const parts = [head];
-  whole ??= new Blob([loop]);
   for (let at = from, left = count; left > 0; at = 0) {
     const end = Math.min(LOOP, at + left);
     parts.push(whole.slice(at, end));
@@ -372,6 +371,8 @@ async function load() {
     measure(at, at + PIECE);
     await pause();
   }
+  whole = new Blob([loop]);
+  await pause();
   slopes();
   overview();
   await pause();
