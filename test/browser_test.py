@@ -204,9 +204,16 @@ def press(*keys):
 def click(selector, *fractions):
     """A mouse press at the middle of the element, or a drag across it from and to these
     fractions of its width; returns the element's left edge, its width and the last x."""
+    # Scrolled to until it stays in view: Firefox may scroll the box that has the focus
+    # back into view a frame later.
     left, top, width, height = js(f"""const e = document.querySelector({json.dumps(selector)});
-        e.scrollIntoView({{ block: "center" }}); const r = e.getBoundingClientRect();
-        [r.left, r.top, r.width, r.height]""")
+        new Promise((done) => (function look(tries) {{
+          e.scrollIntoView({{ block: "center" }});
+          requestAnimationFrame(() => requestAnimationFrame(() => {{
+            const r = e.getBoundingClientRect();
+            r.top >= 0 && r.bottom <= innerHeight || !tries ?
+              done([r.left, r.top, r.width, r.height]) : look(tries - 1); }}));
+        }})(5))""")
     move = [{"type": "pointerMove", "x": round(left + width * f), "y": round(top + height / 2)}
             for f in fractions or (0.5,)]
     browser.act([{"type": "pointer", "id": "mouse", "parameters": {"pointerType": "mouse"},
