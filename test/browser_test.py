@@ -21,7 +21,8 @@ import websocket
 
 LOOP = 1 << 21  # the stream's period
 CONTROLS = "play rate volume start map seconds wav".split()  # in the order Tab reaches them
-KEYS = {"Tab": "\ue004", "Enter": "\ue007", "Back": "\ue003", "Home": "\ue011", "Right": "\ue014"}
+KEYS = {"Tab": "\ue004", "Enter": "\ue007", "Back": "\ue003", "Home": "\ue011", "End": "\ue010",
+        "Right": "\ue014"}
 AWAITED = "(async () => JSON.stringify([await eval({})]))()"  # [the code's value] as JSON
 started = []  # every process group started, which stop() ends
 
@@ -341,8 +342,9 @@ def playing():
     """while it plays, each rate, start and volume, chosen as a person does, takes effect:
     a rate change goes on from the sample playing, a start plays from there; the page draws,
     prints and saves the stream from its start (the waveform, the command line, the file in
-    the download folder); a drag on the loop's picture lands where it ends, and an arrow
-    key moves by a stretch; when the browser suspends the sound, Play shows it and says so"""
+    the download folder); a drag on the loop's picture lands where it ends, an arrow key
+    moves by a stretch and End goes to the loop's last sample; when the browser suspends
+    the sound, Play shows it and says so"""
     choose(8000)
     fill("start", "0")
     fill("seconds", "1")
@@ -388,6 +390,9 @@ def playing():
     marked = js("""[...$("slopes").children].findIndex((e) => e.hasAttribute("aria-current"))""")
     if box(16000) - before != 4096 or marked != ((box(16000) + 1) >> 12) & 15:
         problems.append(f"an arrow key moved by {box(16000) - before}, to slope {marked}")
+    press("End")
+    if box(16000) != LOOP - 1:
+        problems.append(f"End went to sample {box(16000)}, not the loop's last")
     # Each byte's line must lie on one line across the box, 0 and 255 inside it.
     slope, bottom = statistics.linear_regression(*zip(*drawn))
     off, top = max(abs(bottom + slope * b - y) for b, y in drawn), bottom + slope * 255

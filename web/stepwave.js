@@ -232,8 +232,9 @@ function slopes() {
   }));
 }
 
-// Goes to sample `from`: shows it everywhere and plays from there.
-function seek(from) {
+// Goes to sample `at`, held within the loop: shows it everywhere and plays from there.
+function seek(at) {
+  const from = Math.min(LOOP - 1, Math.max(0, at));
   use.from = from;
   $("start").value = time(from, use.rate);
   $("map").setAttribute("aria-valuenow", String(from));
@@ -340,7 +341,7 @@ function save() {
 function point(event) {
   const box = $("overview").getBoundingClientRect();
   const at = Math.floor(((event.clientX - box.left) / box.width) * LOOP);
-  seek(Math.min(LOOP - 1, Math.max(0, at)));
+  seek(at);
 }
 
 // Arrow keys move by one 4096-sample stretch, Page keys by the sixteen slopes' cycle.
@@ -349,7 +350,7 @@ function key(event) {
     PageDown: -65536, PageUp: 65536, Home: -LOOP, End: LOOP }[event.key];
   if (!step) return;
   event.preventDefault();
-  seek(Math.min(LOOP - 1, Math.max(0, where() + step)));
+  seek(where() + step);
 }
 
 async function load() {
