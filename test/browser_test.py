@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Uses the page, opened from disk in one browser engine, as a person does: by pointer and
-keys, typing and choosing, listening to what plays and opening the files it saves; checks
-it against the native program, in the light scheme and in the dark with reduced motion.
+keys, typing and choosing, listening to what plays, looking at what it draws and opening the
+files it saves; checks all against the native program, in the light scheme and in the dark
+with reduced motion, each group of checks on a fresh page.
 Usage: browser_test.py chromium|firefox|webkit PAGE STEPWAVE"""
 import base64
 import json
@@ -20,32 +21,13 @@ from subprocess import DEVNULL, Popen, run
 import websocket
 
 LOOP = 1 << 21  # the stream's period
-CONTROLS = "play rate volume start map seconds wav".split()  # in the order Tab reaches them
+CONTROLS = "play rate volume start copy-command copy-link map seconds wav".split()  # Tab order
 KEYS = {"Tab": "\ue004", "Enter": "\ue007", "Back": "\ue003", "Home": "\ue011", "End": "\ue010",
-        "Right": "\ue014"}
+        "Left": "\ue012", "Up": "\ue013", "Right": "\ue014", "Down": "\ue015",
+        "PageUp": "\ue00e", "PageDown": "\ue00f"}
+MOVES = {"Right": 4096, "Up": 4096, "Left": -4096, "Down": -4096, "PageUp": 65536,
+         "PageDown": -65536, "End": LOOP, "Home": -LOOP}  # how far each key moves on the picture
 AWAITED = "(async () => JSON.stringify([await eval({})]))()"  # [the code's value] as JSON
-started = []  # every process group started, which stop() ends
-
-
-def serve(env, *command):
-    """Starts command with a free port in place of {}; returns the port once it listens."""
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        port = s.getsockname()[1]
-    started.append(Popen([w.format(port) for w in command], env=env, stdout=DEVNULL,
-                         stderr=DEVNULL, start_new_session=True))
-    while socket.socket().connect_ex(("127.0.0.1", port)) and started[-1].poll() is None:
-        time.sleep(0.05)
-    return port
-
-
-def stop():
-    for process in reversed(started):  # each, and all it started, gone before its HOME goes
-        os.killpg(process.pid, signal.SIGTERM)
-        while process.poll() is None or run(["pgrep", "-g", str(process.pid)],
-                                            stdout=DEVNULL).returncode == 0:
-            time.sleep(0.05)
-    started.clear()
 
 
 def http(method, address, **body):
@@ -60,7 +42,7 @@ def http(method, address, **body):
 class Bidi:
     """WebDriver BiDi on a websocket: Firefox's own, or Chromium's through chromedriver."""
 
-    def __init__(self, driver, url, new_session, downloads):
+    def __init__(self, driver, new_session, downloads):
         # Firefox refuses a handshake that carries an Origin header.
         self.socket = websocket.create_connection(driver, suppress_origin=True, timeout=300)
         self.last, self.logged = 0, []
@@ -74,7 +56,6 @@ class Bidi:
         first = self.call("browsingContext.getTree")["contexts"][0]["context"]
         self.context = self.call("browsingContext.create", type="window")["context"]
         self.call("browsingContext.close", context=first)
-        self.call("browsingContext.navigate", context=self.context, url=url, wait="complete")
 
     def call(self, method, **params):
         self.last += 1
@@ -86,6 +67,9 @@ class Bidi:
             raise RuntimeError(f"{method}: {message['message']}")
         return message["result"]
 
+    def navigate(self, url):
+        self.call("browsingContext.navigate", context=self.context, url=url, wait="complete")
+
     def js(self, code):
         result = self.call("script.evaluate", expression=AWAITED.format(json.dumps(code)),
                            awaitPromise=True, target={"context": self.context})
@@ -96,18 +80,21 @@ class Bidi:
     def act(self, actions):
         self.call("input.performActions", context=self.context, actions=actions)
 
-    def size(self, width):
-        self.call("browsingContext.setViewport", context=self.context,
+    def size(self, width, ratio=1):
+        self.call("browsingContext.setViewport", context=self.context, devicePixelRatio=ratio,
                   viewport={"width": width, "height": 800})
+        return True
 
 
 class Classic:
     """W3C WebDriver over HTTP, for WebKitWebDriver, which has no BiDi."""
 
-    def __init__(self, driver, url):
+    def __init__(self, driver):
         session = http("POST", driver + "/session", capabilities={})["sessionId"]
         self.url = f"{driver}/session/{session}"
         http("POST", f"{self.url}/timeouts", script=300000)
+
+    def navigate(self, url):
         http("POST", f"{self.url}/url", url=url)
         # It cannot report the console, so the page's own errors are gathered from now on.
         self.js("""window.errors = []; addEventListener("error", (e) => errors.push(e.message));
@@ -124,52 +111,18 @@ class Classic:
     def act(self, actions):
         http("POST", f"{self.url}/actions", actions=actions)
 
-    def size(self, width):  # the window, less what its frame takes from the page
+    def size(self, width, ratio=1):  # the window, less what its frame takes from the page
         for _ in range(2):
             http("POST", f"{self.url}/window/rect", height=800,
                  width=width + self.js("outerWidth - innerWidth"))
-
-
-def launch(engine, url, home, dark=False):
-    """The engine, headless, with its downloads in home/Downloads, showing url; dark also
-    asks for the dark scheme and reduced motion. A pulseaudio null sink lets it play."""
-    env = dict(os.environ, HOME=home)
-    for folder in ("/Downloads", "/.config/gtk-3.0"):
-        os.makedirs(home + folder, exist_ok=True)
-    env["PULSE_SERVER"] = "127.0.0.1:%d" % serve(
-        env, "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--load=module-null-sink",
-        "--load=module-native-protocol-tcp auth-anonymous=1 listen=127.0.0.1 port={}")
-    if engine == "chromium":
-        args = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage"] + (
-            ["--force-dark-mode", "--force-prefers-reduced-motion"] if dark else [])
-        driver = f"http://127.0.0.1:{serve(env, 'chromedriver', '--port={}')}"
-        session = http("POST", driver + "/session", capabilities={"alwaysMatch": {
-            "webSocketUrl": True,
-            "goog:chromeOptions": {"binary": "/usr/bin/chromium", "args": args}}})
-        return Bidi(session["capabilities"]["webSocketUrl"], url, False, home + "/Downloads")
-    if engine == "firefox":
-        # Automation turns off the first; a page opened from disk must work with it on.
-        prefs = {"security.fileuri.strict_origin_policy": True, "ui.systemUsesDarkTheme": int(dark),
-                 "ui.prefersReducedMotion": int(dark)}
-        with open(home + "/user.js", "w") as file:
-            file.writelines(f"user_pref({json.dumps(k)}, {json.dumps(v)});\n"
-                            for k, v in prefs.items())
-        port = serve(env, "firefox-esr", "--headless", "--no-remote", "--profile", home,
-                     "--remote-debugging-port={}", "about:blank")
-        return Bidi(f"ws://127.0.0.1:{port}/session", url, True, home + "/Downloads")
-    # WebKitGTK takes its settings from GTK and its download folder from GLib.
-    with open(home + "/.config/user-dirs.dirs", "w") as file:
-        file.write('XDG_DOWNLOAD_DIR="$HOME/Downloads"\n')
-    with open(home + "/.config/gtk-3.0/settings.ini", "w") as file:
-        file.write(f"[Settings]\ngtk-enable-animations={int(not dark)}\n")
-    env["GTK_THEME"] = "Adwaita:dark" if dark else "Adwaita"
-    port = serve(env, "xvfb-run", "-a", "WebKitWebDriver", "--port={}")
-    return Classic(f"http://127.0.0.1:{port}", url)
+        return ratio == 1  # it cannot set the pixel ratio
 
 
 # Helpers the checks run in the page: a tap on the sound's last node, which gives the rate
-# and the last 2048 samples played after `ms` more of playing; and contrast ratios.
-HELPERS = """window.t = {
+# and the last 2048 samples played after `ms` more of playing; contrast ratios; where every
+# element is, and how many layout shifts the browser saw; Play's labels, with how far the
+# audio clock had passed the sound's first sample at each.
+HELPERS = """window.$ = (id) => document.getElementById(id); window.t = {
   async tap(ms) {
     for (const p = stepwave.player, until = performance.now() + 5000; ;) {  // again if the
       // page opens another context meanwhile; at most 5 s, if the sound does not run
@@ -191,72 +144,533 @@ HELPERS = """window.t = {
       s + v * [0.2126, 0.7152, 0.0722][i], 0.05);
     return Math.max(l(a), l(b)) / Math.min(l(a), l(b));
   },
-}; true"""
+  places: () => [...document.body.querySelectorAll("*")].map((e) => [e, e.getBoundingClientRect()])
+    .filter(([e, r]) => r.width && !e.closest("code span, #playhead, #pointer, .note"))
+    .map(([e, r]) => `${e.id || e.tagName} at ${Math.round(r.left)},${Math.round(r.top + scrollY)}`),
+  shifts: 0, labels: [],
+};
+if (PerformanceObserver.supportedEntryTypes.includes("layout-shift"))
+  new PerformanceObserver((list) => (t.shifts += list.getEntries().length)).observe({ type: "layout-shift" });
+new MutationObserver(() => { const p = stepwave.player;
+  t.labels.push([$("play").textContent, p.context?.currentTime - p.began]); })
+  .observe($("play"), { childList: true, characterData: true, subtree: true }); true"""
 
 
-def press(*keys):
-    """Presses and releases each key in turn: a character, a name in KEYS, or Ctrl+x."""
-    steps = [[("\ue009", "keyDown"), (k[-1], "keyDown"), (k[-1], "keyUp"), ("\ue009", "keyUp")]
-             if k.startswith("Ctrl+") else [(k, "keyDown"), (k, "keyUp")] for k in keys]
-    browser.act([{"type": "key", "id": "keys", "actions": [
-        {"type": t, "value": KEYS.get(k, k)} for step in steps for k, t in step]}])
+class Browser:
+    """One engine, headless, with its downloads in home/Downloads; dark also asks for the dark
+    scheme and reduced motion. A pulseaudio null sink, at self.pulse, lets it play."""
+
+    def __init__(self, engine, home, dark=False):
+        self.started, self.home = [], home  # every process group started, which close() ends
+        env = dict(os.environ, HOME=home)
+        for folder in ("/Downloads", "/.config/gtk-3.0"):
+            os.makedirs(home + folder, exist_ok=True)
+        self.pulse = env["PULSE_SERVER"] = "127.0.0.1:%d" % self.serve(
+            env, "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+            "--load=module-null-sink",
+            "--load=module-native-protocol-tcp auth-anonymous=1 listen=127.0.0.1 port={}")
+        if engine == "chromium":
+            args = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage"] + (
+                ["--force-dark-mode", "--force-prefers-reduced-motion"] if dark else [])
+            driver = f"http://127.0.0.1:{self.serve(env, 'chromedriver', '--port={}')}"
+            self.driver = self.started[-1].pid  # which starts the browser
+            session = http("POST", driver + "/session", capabilities={"alwaysMatch": {
+                "webSocketUrl": True,
+                "goog:chromeOptions": {"binary": "/usr/bin/chromium", "args": args}}})
+            self.wire = Bidi(session["capabilities"]["webSocketUrl"], False, home + "/Downloads")
+        elif engine == "firefox":
+            # Automation turns off the first; a page opened from disk must work with it on.
+            prefs = {"security.fileuri.strict_origin_policy": True,
+                     "ui.systemUsesDarkTheme": int(dark), "ui.prefersReducedMotion": int(dark)}
+            with open(home + "/user.js", "w") as file:
+                file.writelines(f"user_pref({json.dumps(k)}, {json.dumps(v)});\n"
+                                for k, v in prefs.items())
+            port = self.serve(env, "firefox-esr", "--headless", "--no-remote", "--profile", home,
+                              "--remote-debugging-port={}", "about:blank")
+            self.wire = Bidi(f"ws://127.0.0.1:{port}/session", True, home + "/Downloads")
+        else:  # WebKitGTK takes its settings from GTK and its download folder from GLib.
+            with open(home + "/.config/user-dirs.dirs", "w") as file:
+                file.write('XDG_DOWNLOAD_DIR="$HOME/Downloads"\n')
+            with open(home + "/.config/gtk-3.0/settings.ini", "w") as file:
+                file.write(f"[Settings]\ngtk-enable-animations={int(not dark)}\n")
+            env["GTK_THEME"] = "Adwaita:dark" if dark else "Adwaita"
+            port = self.serve(env, "xvfb-run", "-a", "WebKitWebDriver", "--port={}")
+            self.wire = Classic(f"http://127.0.0.1:{port}")
+        self.js, self.act, self.size = self.wire.js, self.wire.act, self.wire.size
+
+    def serve(self, env, *command):
+        """Starts command with a free port in place of {}; returns the port once it listens."""
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        self.started.append(Popen([w.format(port) for w in command], env=env, stdout=DEVNULL,
+                                  stderr=DEVNULL, start_new_session=True))
+        while socket.socket().connect_ex(("127.0.0.1", port)) and self.started[-1].poll() is None:
+            time.sleep(0.05)
+        return port
+
+    def close(self):
+        for process in reversed(self.started):  # each, and all it started, gone before HOME
+            os.killpg(process.pid, signal.SIGTERM)
+            while process.poll() is None or run(["pgrep", "-g", str(process.pid)],
+                                                stdout=DEVNULL).returncode == 0:
+                time.sleep(0.05)
+
+    def open(self, url):
+        """A fresh page at url, once it is ready, with the helpers in it."""
+        self.wire.navigate(url)
+        self.js("window.stepwave?.ready")
+        self.js(HELPERS)
+
+    def press(self, *keys):
+        """Presses and releases each key in turn: a character, a name in KEYS, or Ctrl+x."""
+        steps = [[("\ue009", "keyDown"), (k[-1], "keyDown"), (k[-1], "keyUp"),
+                  ("\ue009", "keyUp")] if k.startswith("Ctrl+") else
+                 [(k, "keyDown"), (k, "keyUp")] for k in keys]
+        self.act([{"type": "key", "id": "keys", "actions": [
+            {"type": t, "value": KEYS.get(k, k)} for step in steps for k, t in step]}])
+
+    def click(self, selector, *fractions, press=True):
+        """A mouse press at the middle of the element, or a drag across it from and to these
+        fractions of its width; returns the element's left edge, its width and the last x."""
+        # Scrolled to until it stays in view: Firefox may scroll the box that has the focus
+        # back into view a frame later.
+        left, top, width, height = self.js(f"""const e = document.querySelector({json.dumps(
+            selector)}); new Promise((done) => (function look(tries) {{
+              e.scrollIntoView({{ block: "center" }});
+              requestAnimationFrame(() => requestAnimationFrame(() => {{
+                const r = e.getBoundingClientRect();
+                r.top >= 0 && r.bottom <= innerHeight || !tries ?
+                  done([r.left, r.top, r.width, r.height]) : look(tries - 1); }}));
+            }})(5))""")
+        move = [{"type": "pointerMove", "x": round(left + width * f), "y": round(top + height / 2)}
+                for f in fractions or (0.5,)]
+        buttons = [{"type": "pointerDown", "button": 0}, {"type": "pointerUp", "button": 0}]
+        self.act([{"type": "pointer", "id": "mouse", "parameters": {"pointerType": "mouse"},
+                   "actions": move[:1] + buttons[:press] + move[1:] + buttons[1:press + 1]}])
+        return left, width, move[-1]["x"]
+
+    def fill(self, box, text, then="Enter"):
+        """Types text into the box, in place of what it held, and presses Enter, once the
+        click has put the caret there: Firefox may still send keys to what had the focus."""
+        self.click(f"#{box}")
+        self.until(f"document.activeElement.id === '{box}'", 2)
+        self.press("Ctrl+a", "Back", *text, then)
+
+    def tab(self, control, *keys):
+        """Goes to the control with Tab from the top, then presses keys."""
+        self.click("h1")
+        self.press(*["Tab"] * (CONTROLS.index(control) + 1), *keys)
+
+    def choose(self, rate):
+        """Chooses the rate from the closed menu with arrow keys, as every engine takes them."""
+        rates, now = self.js('[[...$("rate").options].map((o) => +o.value), +$("rate").value]')
+        moves = rates.index(rate) - rates.index(now)
+        self.tab("rate", *["Down" if moves > 0 else "Up"] * abs(moves))
+
+    def level(self, volume):  # the slider, moved by its arrow keys from the bottom
+        self.tab("volume", "Home", *["Right"] * round(volume / 0.05))
+
+    def play(self, want="Stop"):
+        """Clicks Play, or Stop, and waits for the label to say want, as a person waits."""
+        self.click("#play")
+        return [] if self.until(f"$('play').textContent === '{want}'") else [
+            f"Play never shows {want}"]
+
+    def until(self, condition, seconds=5):
+        """The condition's value once it holds, or after so many seconds."""
+        return self.js(f"""new Promise(done => {{ const end = performance.now() + {seconds * 1000};
+            (function poll() {{ const v = {condition};
+              v || performance.now() > end ? done(v) : setTimeout(poll, 50); }})(); }})""")
 
 
-def click(selector, *fractions):
-    """A mouse press at the middle of the element, or a drag across it from and to these
-    fractions of its width; returns the element's left edge, its width and the last x."""
-    # Scrolled to until it stays in view: Firefox may scroll the box that has the focus
-    # back into view a frame later.
-    left, top, width, height = js(f"""const e = document.querySelector({json.dumps(selector)});
-        new Promise((done) => (function look(tries) {{
-          e.scrollIntoView({{ block: "center" }});
-          requestAnimationFrame(() => requestAnimationFrame(() => {{
-            const r = e.getBoundingClientRect();
-            r.top >= 0 && r.bottom <= innerHeight || !tries ?
-              done([r.left, r.top, r.width, r.height]) : look(tries - 1); }}));
-        }})(5))""")
-    move = [{"type": "pointerMove", "x": round(left + width * f), "y": round(top + height / 2)}
-            for f in fractions or (0.5,)]
-    browser.act([{"type": "pointer", "id": "mouse", "parameters": {"pointerType": "mouse"},
-                  "actions": move[:1] + [{"type": "pointerDown", "button": 0}] + move[1:] +
-                  [{"type": "pointerUp", "button": 0}]}])
-    return left, width, move[-1]["x"]
+class Checks:
+    """The checks of the page, each on a fresh page; each returns the problems it found."""
 
+    def __init__(self, browser, page, native, stepwave, still):
+        self.b, self.page, self.native, self.stepwave, self.still = (
+            browser, page, native, stepwave, still)
 
-def fill(box, text):
-    """Types text into the box, in place of what it held, and presses Enter, once the
-    click has put the caret there: Firefox may still send keys to what had the focus."""
-    click(f"#{box}")
-    until(f"document.activeElement.id === '{box}'", 2)
-    press("Ctrl+a", "Back", *text, "Enter")
+    def fresh(self, fragment=""):
+        self.b.wire.navigate("about:blank")  # else a new fragment only scrolls the page
+        self.b.open("file://" + os.path.abspath(self.page) + fragment)
+        return self.b
 
+    def box(self, rate):  # the sample that the position box names
+        return int(float(self.b.js('$("start").value')) * rate + 0.5)
 
-def choose(rate):
-    """Types the rate into the closed menu, as a person may."""
-    click("h1")
-    press("Tab", "Tab", *str(rate))
+    def heard(self, volume, first, rate, since):
+        """What plays now must be the stream's bytes times volume, at rate, from sample first
+        on, no further than the fastest rate goes since the time since; or silence, where
+        volume is 0. Returns the problems, where the bytes heard end and when."""
+        got, samples = self.b.js(f"t.tap({600 if volume == 0 else 400})")
+        if volume == 0:
+            return [f"at {rate} Hz: sound after Stop"] * any(samples), first, time.time()
+        window = bytes(max(0, min(255, round(v / volume * 128 + 128))) for v in samples)
+        off = max(abs(v - (b - 128) / 128 * volume) for v, b in zip(samples, window))
+        end = self.native.find(window, first,
+                               first + 2048 + round((time.time() - since + 0.5) * 48000))
+        return [f"at {rate} Hz from sample {first}: " + why for bad, why in (
+            (got != rate, f"plays at {got} Hz"), (off > 1e-6, f"a sample is {off} off the volume"),
+            (end < 0, "plays bytes that are not the stream's from there")) if bad], \
+            end + 2048, time.time()
 
+    def saved(self, name, want):
+        """The file of that name in the download folder, once it has its length."""
+        path, end = f"{self.b.home}/Downloads/{name}", time.time() + 20
+        while (not os.path.exists(path) or os.path.getsize(path) < len(want)) and time.time() < end:
+            time.sleep(0.1)
+        return compare(f"saved {name}", open(path, "rb").read() if os.path.exists(path) else b"",
+                       want)
 
-def level(volume):  # the slider, moved by its arrow keys from the bottom
-    click("h1")
-    press("Tab", "Tab", "Tab", "Home", *["Right"] * round(volume / 0.05))
+    def command(self, line, rate, want):
+        """Runs the command line that the page shows, less its player."""
+        stream, player = line.rsplit(" | ", 1)
+        got = run(["sh", "-c", f"{stream} | head -c {len(want)}"], capture_output=True, env=dict(
+            os.environ, PATH=os.path.dirname(self.stepwave) + ":" + os.environ["PATH"])).stdout
+        return compare(f"command {stream}", got, want) + (
+            [] if player == f"aplay -q -t raw -f U8 -r {rate} -c 1" else [f"played by {player}"])
 
+    def module(self):
+        """the module agrees with the program over a whole loop and at the 2^31 wrap; a damaged
+        module, a browser without WebAssembly and one without Web Audio are said on the page,
+        with what still works"""
+        js, native = self.fresh().js, self.native
+        start = (1 << 31) - 4096  # byte n is written for counter n + 1, which wraps at 2^31
+        got = [base64.b64decode(js(f"""const a = stepwave.bytes({first}, {count}); let s = "";
+            for (let i = 0; i < a.length; i += 8192)
+              s += String.fromCharCode(...a.subarray(i, i + 8192));
+            btoa(s)""")) for first, count in ((1, LOOP), (start + 1, 8192))]
+        problems = compare("a whole loop", got[0], native[:LOOP]) + compare(
+            "the 2^31 wrap", got[1], bytes(native[(start + i) % LOOP] for i in range(8192)))
+        html = open(self.page).read()
+        for name, said, enabled, changed in (
+                ("damaged", "could not start", [], html.replace(">0061736d", ">0061736e", 1)),
+                ("no WebAssembly", "cannot run WebAssembly", [], html.replace(
+                    "<head>", "<head><script>delete window.WebAssembly</script>", 1)),
+                ("no Web Audio", "no Web Audio", ["copy-command", "copy-link", "wav"],
+                 html.replace("<head>", "<head><script>delete window.AudioContext</script>", 1))):
+            path = f"{self.b.home}/{name.replace(' ', '-')}.html"
+            open(path, "w").write(changed)
+            self.b.open("file://" + path)
+            text, on = js("""[$("status").hidden ? "" : $("status").textContent,
+                [...document.querySelectorAll("button")].filter((e) => !e.disabled).map((e) => e.id)]""")
+            if said not in text or on != enabled:
+                problems.append(f"{name}: the page says {text!r} and offers {on}")
+        return problems
 
-def play(want="Stop"):
-    """Clicks Play, or Stop, and waits for the label to say want, as a person waits."""
-    click("#play")
-    return [] if until(f"$('play').textContent === '{want}'") else [f"Play never shows {want}"]
+    def keyboard(self):
+        """Tab reaches every control in order, each with a focus ring of 3:1 against the page;
+        Enter on Play and space elsewhere start and stop the sound"""
+        b, problems = self.fresh(), []
+        b.click("h1")
+        for want in CONTROLS:
+            b.press("Tab")
+            got, seen, style, width, ratio = b.js("""const e = document.activeElement, s =
+                getComputedStyle(e); [e.id, e.matches(":focus-visible"), s.outlineStyle,
+                parseFloat(s.outlineWidth), t.contrast(s.outlineColor)]""")
+            if got != want or not seen or style == "none" or width < 2 or ratio < 3:
+                problems.append(f"Tab reached {got or 'nothing'}, want {want}: visible {seen}, "
+                                f"{style} {width}px ring of {ratio:.2f}:1")
+        for focus, keys, want in (("h1", ["Tab", "Enter"], "Stop"), (None, [" "], "Play"),
+                                  ("h1", [" "], "Stop"), (None, [" "], "Play")):
+            b.click(focus) if focus else None  # a space with no control focused is the page's
+            b.press(*keys)
+            if not b.until(f"$('play').textContent === '{want}'"):
+                problems.append(f"{' '.join(keys)!r} left Play at {b.js('$(`play`).textContent')}")
+        return problems
 
+    def failures(self):
+        """each bad input, a bad link and each way the sound fails say why next to their
+        field, with nothing moving, show the value in use and leave every control usable"""
+        b, problems = self.fresh("#t=abc&rate=5"), []
+        said = b.js('[$("link-note").textContent, $("rate").value, $("start").value]')
+        if "t=abc" not in said[0] or "rate=5" not in said[0] or said[1:] != ["8000", "0"]:
+            problems.append(f"the link #t=abc&rate=5 gives {said}")
+        self.fresh()
+        for field, text, shown, why in (
+                ("start", "1e305", "0", True), ("start", "abc", "0", True), ("start", "", "0", True),
+                ("start", "1,000", "0", True), ("start", "1,5", "1.5", False),
+                ("start", "-5", "0", True), ("seconds", "0", "1", True),
+                ("seconds", "-3", "1", True), ("seconds", "1e9", "600", True),
+                ("seconds", "1,000", "600", True), ("seconds", "2.5", "2.5", False),
+                ("seconds", "", "2.5", True)):
+            before = b.js("t.places()")
+            b.fill(field, text)
+            got, note, after = b.js(f"""[$("{field}").value, $("{field}-note").textContent,
+                t.places()]""")
+            moved = [p for p in after if p not in before]
+            if got != shown or bool(note) != why or moved:
+                problems.append(f"{field} {text!r} shows {got!r}, want {shown!r}, and says "
+                                f"{note!r}; moved: {moved[:3]}")
+        if " 2.5 s from" not in b.js('$("wav-note").textContent'):
+            problems.append(f"Save WAV says {b.js('$(`wav-note`).textContent')!r} for 2.5 s")
+        problems += [f"shows {w}" for w in ("NaN", "Infinity") if w in b.js("document.body.innerText")]
+        for way in ("Promise.reject(new Error('refused'))", "new Promise(() => {})"):
+            before = b.js("window.resume ??= AudioContext.prototype.resume; t.places()")
+            b.js(f"AudioContext.prototype.resume = () => {way}")
+            b.click("#play")
+            said = b.until("$('play-note').textContent", 5)
+            moved = b.js("t.labels.some(([l]) => l === 'Stop') || t.places()")
+            if not said or moved != before:
+                problems.append(f"with resume() {way}, Play says {said!r}, labels "
+                                f"{b.js('t.labels')}, and moved {set(moved) - set(before)}")
+            b.js("AudioContext.prototype.resume = resume")
+        off = b.js("[...document.querySelectorAll('button, input, select')].filter(e => e.disabled)")
+        return problems + [f"{len(off)} controls disabled"] * bool(off) + [
+            f"{b.js('t.shifts')} layout shifts"] * bool(b.js("t.shifts"))
 
-def until(condition, seconds=5):
-    """The condition's value once it holds, or after so many seconds."""
-    return js(f"""new Promise(done => {{ const end = performance.now() + {seconds * 1000};
-        (function poll() {{ const v = {condition};
-          v || performance.now() > end ? done(v) : setTimeout(poll, 50); }})(); }})""")
+    def playing(self):
+        """Play, pressed once it is offered, sounds at the volume set as soon as it says Stop;
+        then at each rate, position and volume, chosen as a person does, what plays is the
+        stream from there; Stop leaves silence and stays where it stopped, where Save WAV saves
+        from, the waveform and the command line start, and Play goes on"""
+        b = self.fresh()
+        b.until("!$('play').disabled")
+        problems = b.play()
+        found, end, since = self.heard(0.25, 0, 8000, time.time())
+        early = b.js("t.labels.filter(([l, past]) => l === 'Stop' && !(past > 0))")
+        problems += [f"Play said Stop before the sound: {early}"] * bool(early) + found
+        b.fill("seconds", "1")
+        drawn, level = [], 0.25
+        for rate, seconds, volume in ((11025, "190", 0.5), (48000, "1.5", 0.9), (22050, "300", 1),
+                                      (16000, "100", 0.5)):
+            start, changed = round(float(seconds) * rate) % LOOP, time.time()
+            b.choose(rate)
+            found, end, since = self.heard(level, end - 2048, rate, since)
+            level = volume
+            b.fill("start", seconds)
+            b.level(volume)
+            more, end, since = self.heard(volume, start, rate, changed)
+            found += more + b.play("Play")
+            at = self.box(rate)
+            found += self.heard(0, at, rate, since)[0] + [f"stopped at {at}, from {start}"] * (
+                (at - start) % LOOP > end + rate - start)
+            b.click("#wav")
+            name = f"stepwave-at-{seconds_at(at, rate)}s-for-1s-{rate}Hz.wav"
+            want, pad = self.native[at:at + rate], rate % 2  # chunks are even
+            found += self.saved(name, struct.pack(
+                "<4sI4s4sIHHIIHH4sI", b"RIFF", 36 + rate + pad, b"WAVE", b"fmt ", 16, 1, 1, rate,
+                rate, 1, 8, b"data", rate) + want + bytes(pad))
+            line, said, shown, ys = b.js("""const c = $("wave"), w = c.width, h = c.height,
+                p = c.getContext("2d").getImageData(0, 0, w, h).data;
+                [$("command").textContent, $("wav-note").textContent, $("volume-value").value,
+                 Array.from({ length: 256 }, (_, i) => { let sum = 0, weight = 0;  // each step's
+                   for (let y = 0, x = Math.floor(((i + 0.5) * w) / 256); y < h; y++) {  // centre,
+                     const a = p[(y * w + x) * 4 + 3] > 100 ? p[(y * w + x) * 4 + 3] : 0;  // not
+                     sum += a * (y + 0.5); weight += a; }  // the edge of the next step's rise
+                   return sum / weight / devicePixelRatio; })]""")
+            drawn += zip(self.native[at:at + 256], ys)
+            found += self.command(line, rate, want[:4096])
+            found += [f"Save WAV says {said!r}"] * (f"sample {at:,}" not in said) + [
+                f"the volume shows {shown}"] * (shown != f"{round(volume * 100)} %")
+            found += b.play()
+            more, end, since = self.heard(volume, at, rate, time.time())
+            problems += [f"rate {rate}, start {seconds} s, volume {volume}: {f}" for f in found + more]
+        b.js("stepwave.player.context.suspend()")  # as the browser may, or the system
+        if not b.until("$('play').textContent === 'Play' && $('play-note').innerText"):
+            problems.append("after the browser suspended the sound, Play shows Stop")
+        return problems + fits("waveform", drawn, 0.5, b.js("$('wave').clientHeight"))
 
+    def seeking(self):
+        """the loop's picture draws each stretch's bytes with its cycles and the time at the
+        rate; each of its keys, a click and a drag land where they should, with the playhead
+        and the time shown there; it shows the time under the pointer; while playing, the
+        playhead and the waveform follow what plays, in colours that stand out"""
+        b = self.fresh("#rate=48000")
+        problems = []
+        # Each stretch's bar, in the ink's colour, at its middle; the ticks below the axis, the
+        # row that the edge's colour fills most, where the cycles' lines end.
+        rows, ticks, height = b.js("""const c = $("overview"), w = c.width, h = c.height,
+            p = c.getContext("2d").getImageData(0, 0, w, h).data, scale = w / c.clientWidth,
+            rgb = (name) => { const e = document.body.appendChild(document.createElement("i"));
+              e.style.color = `var(${name})`; const v = getComputedStyle(e).color.match(/\\d+/g);
+              e.remove(); return v.map(Number); }, [ink, edge] = [rgb("--ink"), rgb("--edge")],
+            near = (x, y, v, least = 200) => p[(y * w + x) * 4 + 3] >= least &&
+              v.every((c, k) => Math.abs(p[(y * w + x) * 4 + k] - c) < 40),
+            all = (n) => Array.from({ length: n }, (_, i) => i);
+            const inked = all(512).map((k) => Math.floor(((k + 0.5) * w) / 512)).map((x) => all(h)
+              .filter((y) => near(x, y, ink, Math.max(...all(h).map((y) => p[(y * w + x) * 4 + 3])) / 2)));
+            const counts = all(h).map((y) => all(w).filter((x) => near(x, y, edge)).length);
+            const axis = counts.indexOf(Math.max(...counts));
+            [inked.map((r) => [r[0] / scale, r.at(-1) / scale]), all(w).filter((x) => x > 0 &&
+              near(x, axis + 3, edge)).map((x) => x / c.clientWidth * 2097152 / 48000),
+             c.clientHeight]""")
+        stats = [(statistics.fmean(s), statistics.pstdev(s)) for s in
+                 (self.native[k * 4096:(k + 1) * 4096] for k in range(512))]
+        problems += fits("the picture's tops", [(min(255, m + d), y) for (m, d), (y, _) in
+                                                zip(stats, rows)], 1.5, height) + \
+            fits("the picture's bottoms", [(max(0, m - d), y) for (m, d), (_, y) in
+                                            zip(stats, rows)], 1.5, height)
+        step = ticks[0] if ticks else 0  # in seconds at 48 kHz, a whole step apart from 0
+        if step not in (1, 2, 5, 10, 15, 30) and abs(step - round(step)) > 0.1 or len(ticks) != int(
+                LOOP / 48000 / max(1, round(step))) or any(
+                abs(t - (i + 1) * round(step)) > 0.1 for i, t in enumerate(ticks)):
+            problems.append(f"the time axis at 48 kHz has ticks at {ticks} s")
+        b.fill("start", "10")
+        at = 480000
+        b.tab("map")
+        for key in list(MOVES) + ["End", "Right", "Home", "Left"]:
+            b.press(key)
+            at = min(LOOP - 1, max(0, at + MOVES[key]))
+            problems += self.shown(f"{key} key", at, 48000, label=True)
+        left, width, x = b.click("#map", 0.2, 0.7)
+        problems += self.shown("a drag", int((x - left) / width * LOOP), 48000)
+        left, width, x = b.click("#map", 0.4, press=False)
+        problems += self.shown("the pointer", int((x - left) / width * LOOP), 48000, moved=False,
+                               label=True)
+        b.play()
+        for _ in range(3):  # the view shows where the sound is, or a moment before
+            now = b.js("+$('map').getAttribute('aria-valuenow')")
+            problems += self.shown("while playing", now, 48000, moved=None) + self.heard(
+                0.25, max(0, now - 24000), 48000, time.time() - 0.5)[0]
+        pen, back = b.js("""const c = $("wave"), p = c.getContext("2d").getImageData(0, 0, c.width,
+            c.height).data, i = p.findIndex((v, i) => i % 4 === 3 && v === 255) - 3;
+            [`rgb(${p.slice(i, i + 3)})`, getComputedStyle(c).backgroundColor]""")
+        if b.js(f"t.contrast('{pen}', '{back}')") < 3:
+            problems.append(f"the waveform's {pen} stands out from its box's {back} by less than 3:1")
+        return problems
 
-def box(rate):  # the sample that the start box names
-    return int(float(js('$("start").value')) * rate + 0.5)
+    def shown(self, what, at, rate, label=False, moved=True):
+        """The page shows sample at in the box, the slider's value and text, with its playhead
+        there, and the time label if asked; moved None, wherever the slider's value is."""
+        box, now, text, head, tip, hidden = self.b.js("""const m = $("map").getBoundingClientRect(),
+            h = $("playhead").getBoundingClientRect(), p = $("pointer"); [$("start").value,
+            +$("map").getAttribute("aria-valuenow"), $("map").getAttribute("aria-valuetext"),
+            (h.left + h.width / 2 - m.left) / m.width, p.textContent, p.hidden]""")
+        at = now if moved is None else at
+        clock = f"{int(at / rate / 60)}:{int(at / rate) % 60:02}.{int(at * 10 / rate) % 10}"
+        problems = [f"shows {now} ({text}), box {box}"] * (moved is not False and (
+            now != at or round(float(box) * rate) != at or text != f"{clock}, sample {at:,}")) + [
+            f"the playhead at {head:.4f} of the loop"] * (moved is not False and abs(head - at / LOOP) > 0.003) + [
+            f"the label says {tip!r}, hidden {hidden}"] * (label and (hidden or tip != clock))
+        return [f"{what}: {p}, want {at}" for p in problems]
+
+    def linked(self):
+        """a link opens at its moment and rate; seeking and Stop move the address with it,
+        without filling the history; the media keys do what the page's controls do; Copy puts
+        the link and the command line where a paste takes them"""
+        b = self.fresh("#t=30&rate=48000")
+        length, session = b.js("[history.length, 'mediaSession' in navigator]")
+        found = b.play() + self.heard(0.25, 1440000, 48000, time.time())[0]
+        for act, arg, state, goes in (("seekto", {"seekTime": 12}, "playing", lambda _: 576000),
+                                      ("pause", None, "paused", None),
+                                      ("seekforward", {}, "paused", lambda at: at + 480000),
+                                      ("seekbackward", {"seekOffset": 5}, "paused",
+                                       lambda at: at - 240000),
+                                      ("play", None, "playing", None), ("stop", None, "paused", None)):
+            before = self.box(48000)
+            b.js(f"stepwave.actions.{act}({json.dumps(arg)})")
+            label = "Stop" if state == "playing" else "Play"
+            found += [] if b.until(f"$('play').textContent === '{label}'") else [f"{act}: {label}?"]
+            at = goes(before) if goes else self.box(48000)
+            if state == "paused":
+                found += [f"{act} went from {before} to {self.box(48000)}"] * (self.box(48000) != at)
+                found += [f"{act}: the address says {b.js('location.hash')}"] * (
+                    b.js("location.hash") != f"#t={seconds_at(at, 48000)}&rate=48000")
+            found += self.heard(0.25 if state == "playing" else 0, at, 48000, time.time())[0]
+            if session and b.js("navigator.mediaSession.playbackState") != state:
+                found.append(f"{act}: the media session is not {state}")
+        if session and b.js("navigator.mediaSession.metadata?.title") != "stepwave":
+            found.append("the media session has no title")
+        found += [f"the history went from {length} to {b.js('history.length')}"] * (
+            b.js("history.length") != length)
+        for button, want in (("link", b.js("location.href")),
+                             ("command", b.js("$('command').textContent"))):
+            b.click(f"#copy-{button}")
+            if not b.until(f"$('link-note').textContent === 'Copied the {button}.'"):
+                found.append(f"{button} says {b.js('$(`link-note`).textContent')!r}")
+                continue
+            b.fill("start", "", then="Ctrl+v")
+            got = b.js("$('start').value")
+            b.press("Enter")  # as a person would, rather than leave the box as it is
+            found += [f"{button} pasted {got!r}, want {want!r}"] * (got != want)
+        return found
+
+    def view(self):
+        """while it plays the view follows the sound everywhere, at most once a second with
+        reduced motion, and nothing that moves is a live region"""
+        b = self.fresh()
+        b.choose(48000)
+        problems = b.play()
+        seen, live = b.js(f"""new Promise((done) => {{ const seen = [], live = [], region =
+            '[aria-live]:not([aria-live="off"]), [role=status], [role=alert], output';
+            const watch = new MutationObserver((records) => {{ records.forEach(({{ target: t }}) =>
+              (t.closest ? t : t.parentElement).closest(region) && live.push(t.id || t.data));
+              const now = [performance.now(), $("position").textContent, $("clock").textContent,
+                +$("map").ariaValueNow, $("playhead").style.left, $("start").value];
+              if (now[1] !== seen.at(-1)?.[1]) seen.push(now);
+              if (seen.length === 4) {{ watch.disconnect(); done([seen, live]); }} }});
+            setTimeout(() => done([seen, live]), 20000);  // a view that never moves
+            watch.observe(document.body, {{ subtree: true, childList: true, characterData: true,
+              attributes: true }}); }})""")
+        b.play("Play")
+        gaps = [b[0] - a[0] for a, b in zip(seen[1:], seen[2:])]  # the first may be Play's
+        problems += [f"the view moved {len(seen)} times"] * (len(seen) < 4)
+        for _, position, clock, value, left, box in seen:
+            if int(position.replace(",", "")) != value or abs(float(left[:-1]) / 100 - value /
+                                                               LOOP) > 1e-5 or \
+                    round(float(box) * 48000) != value:
+                problems.append(f"the view disagrees: {position}, {clock}, {value}, {left}, {box}")
+        return problems + [f"live regions changed: {live}"] * bool(live) + [
+            f"with reduced motion the view moved {gaps} ms apart"] * (
+            self.still and min(gaps, default=0) < 950)
+
+    def a11y(self):
+        """axe-core finds no violation at 390 and 1280 px; the boxes stand out from the page;
+        controls are 24 px tall or more and their labels line up; the picture's focus ring
+        clears its caption; the canvases draw at the screen's density and the loop's picture
+        is tall enough on a phone; the current slope is marked by more than colour; at 320 and
+        390 px command lines break only between words and nothing scrolls sideways"""
+        b, problems = self.fresh(), []
+        axe = os.path.join(os.path.dirname(__file__), "node_modules/axe-core/axe.min.js")
+        b.js(open(axe).read() + "; 1")
+        for width, ratio in ((320, 2), (390, 1), (1280, 1)):
+            if not b.size(width, ratio):
+                b.size(width)
+            b.js("new Promise((done) => requestAnimationFrame(() => requestAnimationFrame(done)))")
+            problems += [f"{width} px: {p}" for p in b.js("""const problems = [], style =
+                getComputedStyle, top = (e) => e.getBoundingClientRect().top;
+                for (const e of document.querySelectorAll("button, input, select, #map"))
+                  if (e.getBoundingClientRect().height < 24) problems.push(`${e.id} is short`);
+                for (const e of document.querySelectorAll("canvas, #slopes"))
+                  if (t.contrast(style(e).borderTopColor) < 3) problems.push(`${e.id} fades`);
+                for (const e of document.querySelectorAll("canvas"))
+                  if (e.width !== Math.round(e.clientWidth * devicePixelRatio))
+                    problems.push(`${e.id} has ${e.width} pixels for ${e.clientWidth} at ${devicePixelRatio}`);
+                if ($("overview").clientHeight < 100) problems.push("the loop's picture is flat");
+                const ring = $("map").getBoundingClientRect().bottom + 5;
+                if (ring > top($("map").nextElementSibling)) problems.push("the ring hides the caption");
+                const row = [...document.querySelectorAll(".controls")[0].children].map((e) =>
+                  top(e.firstElementChild)).filter((y, i, all) => Math.abs(y - all[0]) < 20);
+                if (innerWidth > 1000 && (row.length < 4 || Math.max(...row) - Math.min(...row) > 1))
+                  problems.push(`labels at ${row}`);
+                for (const e of document.querySelectorAll("code span"))
+                  if (e.getClientRects().length > 1) problems.push(`"${e.textContent}" breaks`);
+                if (document.documentElement.scrollWidth > innerWidth) problems.push("it scrolls");
+                const [on, off] = ["[aria-current]", ":not([aria-current])"].map((s) =>
+                  style($("slopes").querySelector(s)));
+                if (on.fontWeight === off.fontWeight && on.borderBottomStyle === off.borderBottomStyle)
+                  problems.push("the current slope differs by colour only");
+                problems""") + (b.js("""axe.run(document, { resultTypes: ["violations"] }).then(
+                    (r) => r.violations.map((v) => `axe: ${v.id}: ${v.nodes.map((n) => n.target)}`))""")
+                                if width > 320 else [])]
+        return problems
+
+    def quiet(self):
+        """no console error or message, no request, no constant in the page, and nothing on
+        window but stepwave"""
+        b = self.fresh()
+        found = re.findall(r"8898a989|2291706249|(?:src|href)=\"(?!data:)|fetch\(", re.sub(
+            r'<script id="module".*?</script>', "", open(self.page).read(), flags=re.S), re.I)
+        status = b.js('$("status").hidden || $("status").textContent')
+        names = b.js("""const blank = document.body.appendChild(document.createElement("iframe"));
+            const theirs = new Set(Object.keys(blank.contentWindow)); blank.remove();
+            Object.keys(window).filter((k) => !theirs.has(k) && !["$", "t", "errors"].includes(k))""")
+        errors = getattr(b.wire, "logged", []) + b.js("window.errors ?? []")  # the console's or ours
+        return [f"the page writes {f}" for f in found] + [str(e)[:300] for e in errors] + (
+            [] if status is True else [f"the page says {status}"]) + (
+            [] if names == ["stepwave"] else [f"on window: {names}"])
 
 
 def compare(what, got, want):
@@ -264,237 +678,37 @@ def compare(what, got, want):
     return [] if got == want else [f"{what}: {len(got)} bytes, want {len(want)}; first at {at}"]
 
 
-def heard(volume, first, rate, since):
-    """What plays now must be the stream's bytes times volume, at rate, from sample first
-    on, no further than the fastest rate goes since the time since. Returns the problems,
-    where the bytes heard end and when."""
-    got, samples = js("t.tap(400)")
-    window = bytes(max(0, min(255, round(v / volume * 128 + 128))) for v in samples)
-    off = max(abs(v - (b - 128) / 128 * volume) for v, b in zip(samples, window))
-    end = native.find(window, first, first + 2048 + round((time.time() - since + 0.5) * 48000))
-    return [f"at {rate} Hz from sample {first}: " + why for bad, why in (
-        (got != rate, f"plays at {got} Hz"), (off > 1e-6, f"a sample is {off} off the volume"),
-        (end < 0, "plays bytes that are not the stream's from there")) if bad], \
-        end + 2048, time.time()
-
-
-def module():
-    """the module agrees with the program over a whole loop and at the 2^31 wrap"""
-    start = (1 << 31) - 4096  # byte n is written for counter n + 1, which wraps at 2^31
-    got = [base64.b64decode(js(f"""const a = stepwave.bytes({first}, {count}); let s = "";
-        for (let i = 0; i < a.length; i += 8192)
-          s += String.fromCharCode(...a.subarray(i, i + 8192));
-        btoa(s)""")) for first, count in ((1, LOOP), (start + 1, 8192))]
-    return compare("a whole loop", got[0], native[:LOOP]) + compare(
-        "the 2^31 wrap", got[1], bytes(native[(start + i) % LOOP] for i in range(8192)))
-
-
-def keyboard():
-    """Tab reaches every control in order, each with a focus ring of 3:1 against the page;
-    Enter on Play and space elsewhere start and stop the sound"""
-    click("h1")
-    problems = []
-    for want in CONTROLS:
-        press("Tab")
-        got, seen, style, width, ratio = js("""const e = document.activeElement, s =
-            getComputedStyle(e); [e.id, e.matches(":focus-visible"), s.outlineStyle,
-            parseFloat(s.outlineWidth), t.contrast(s.outlineColor)]""")
-        if got != want or not seen or style == "none" or width < 2 or ratio < 3:
-            problems.append(f"Tab reached {got or 'nothing'}, want {want}: visible {seen}, "
-                            f"{style} {width}px ring of {ratio:.2f}:1")
-    for focus, keys, want in (("h1", ["Tab", "Enter"], "Stop"), (None, [" "], "Play"),
-                              ("h1", [" "], "Stop"), (None, [" "], "Play")):
-        click(focus) if focus else None  # a space with no control focused is the page's own
-        press(*keys)
-        if not until(f"$('play').textContent === '{want}'"):
-            problems.append(f"{' '.join(keys)!r} left Play at {js('$(`play`).textContent')}")
-    return problems
-
-
-def failures():
-    """each bad input and each way the sound fails says why next to its field, shows the
-    value in use, and leaves every control usable"""
-    problems, kept = [], js('$("start").value')
-    for field, text, shown in (("start", "1e305", kept), ("start", "abc", kept),
-                               ("start", "", kept), ("start", "-5", "0"), ("seconds", "0", "1"),
-                               ("seconds", "-3", "1"), ("seconds", "1e9", "600"),
-                               ("seconds", "", "600")):
-        fill(field, text)
-        got, said = js(f"""const e = $("{field}"); [e.value,
-            e.parentElement.querySelector("#" + e.getAttribute("aria-describedby")).innerText]""")
-        if got != shown or not said:
-            problems.append(f"{field} {text!r} shows {got!r}, want {shown!r}, and says {said!r}")
-    problems += [f"shows {w}" for w in ("NaN", "Infinity") if w in js("document.body.innerText")]
-    for way in ("Promise.reject(new Error('refused'))", "new Promise(() => {})"):
-        js("window.resume ??= AudioContext.prototype.resume;"
-           f"AudioContext.prototype.resume = () => {way}")
-        click("#play")
-        label = js("new Promise(done => setTimeout(() => done($('play').textContent), 500))")
-        said = until("$('play-note').innerText", 5)
-        if label != "Play" or not said or js("$('play').textContent") != "Play":
-            problems.append(f"with resume() {way}, Play shows {label}, and says {said!r}")
-        js("AudioContext.prototype.resume = resume")
-    off = js("[...document.querySelectorAll('button, input, select')].filter(e => e.disabled)")
-    return problems + ([f"{len(off)} controls disabled"] if off else [])
-
-
-def playing():
-    """while it plays, each rate, start and volume, chosen as a person does, takes effect:
-    a rate change goes on from the sample playing, a start plays from there; the page draws,
-    prints and saves the stream from its start (the waveform, the command line, the file in
-    the download folder); a drag on the loop's picture lands where it ends, an arrow key
-    moves by a stretch and End goes to the loop's last sample; when the browser suspends
-    the sound, Play shows it and says so"""
-    choose(8000)
-    fill("start", "0")
-    fill("seconds", "1")
-    level(0.25)
-    problems, drawn = play(), []
-    found, end, since = heard(0.25, 0, 8000, time.time())
-    for rate, seconds, volume in ((8000, "0", 0.25), (11025, "190", 0.5), (48000, "1.5", 0.9),
-                                  (22050, "300", 1), (16000, "100", 0.5)):
-        start, changed = round(float(seconds) * rate) % LOOP, time.time()
-        choose(rate)
-        found, end, since = heard(js("stepwave.player.gain.gain.value"), end - 2048, rate, since)
-        fill("start", seconds)
-        level(volume)
-        more, end, since = heard(volume, start, rate, changed)
-        found += more
-        want, pad = native[start:start + rate], rate % 2  # a RIFF chunk has even length
-        click("#wav")
-        found += saved(f"stepwave-{start}-1s-{rate}.wav", struct.pack(
-            "<4sI4s4sIHHIIHH4sI", b"RIFF", 36 + rate + pad, b"WAVE", b"fmt ", 16, 1, 1, rate, rate,
-            1, 8, b"data", rate) + want + bytes(pad))
-        line, note, at, ys = js("""const c = $("wave"), w = c.width, h = c.height,
-            p = c.getContext("2d").getImageData(0, 0, w, h).data;
-            [$("command").textContent, $("start-note").textContent,
-             Number($("position").textContent),
-             Array.from({ length: 256 }, (_, i) => { let sum = 0, weight = 0;  // each line's centre
-               for (let y = 0, x = Math.floor(((i + 0.5) * w) / 256); y < h; y++) {
-                 sum += p[(y * w + x) * 4 + 3] * (y + 0.5); weight += p[(y * w + x) * 4 + 3]; }
-               return sum / weight; })]""")
-        drawn += zip(native[at:at + 256], ys)
-        found += command(line, rate, want[:4096])
-        if box(rate) != start or bool(note) != (float(seconds) * rate >= LOOP):
-            found += [f"start box shows {js('$(`start`).value')} and {note!r}"]
-        problems += [f"rate {rate}, start {seconds} s, volume {volume}: {f}" for f in found]
-    left, width, x = click("#map", 0.2, 0.7)
-    landed = int((x - left) / width * LOOP)
-    problems += heard(0.5, landed, 16000, since)[0] + [
-        f"a drag ended at {landed}, the start box shows {box(16000)}"] * (box(16000) != landed)
-    js("stepwave.player.context.suspend()")  # as the browser may, or the system
-    if not until("$('play').textContent === 'Play' && $('play-note').innerText"):
-        problems.append("after the browser suspended the sound, Play shows Stop")
-    before = box(16000)
-    press("Right")  # the focus is still on the picture
-    marked = js("""[...$("slopes").children].findIndex((e) => e.hasAttribute("aria-current"))""")
-    if box(16000) - before != 4096 or marked != ((box(16000) + 1) >> 12) & 15:
-        problems.append(f"an arrow key moved by {box(16000) - before}, to slope {marked}")
-    press("End")
-    if box(16000) != LOOP - 1:
-        problems.append(f"End went to sample {box(16000)}, not the loop's last")
-    # Each byte's line must lie on one line across the box, 0 and 255 inside it.
+def fits(what, drawn, most, height):
+    """Each byte's place must lie on one line up the picture, from 0 at the bottom, within
+    most pixels, and the line must span a third of the picture's height, inside it."""
     slope, bottom = statistics.linear_regression(*zip(*drawn))
     off, top = max(abs(bottom + slope * b - y) for b, y in drawn), bottom + slope * 255
-    if not (top < bottom - 128 and off <= 0.5 and top >= 2 and bottom <= 254):
-        problems.append(f"waveform: {off:.1f} px off a line from {bottom:.1f} for 0 to {top:.1f}")
-    return problems
+    return [] if top < bottom - height / 3 and off <= most and 2 <= top and bottom <= height - 2 \
+        else [f"{what}: {off:.1f} px off a line from {bottom:.1f} for 0 to {top:.1f}"]
 
 
-def saved(name, want):
-    """The file of that name in the download folder, once it has its length."""
-    path, end = f"{home}/Downloads/{name}", time.time() + 20
-    while (not os.path.exists(path) or os.path.getsize(path) < len(want)) and time.time() < end:
-        time.sleep(0.1)
-    return compare(f"saved {name}", open(path, "rb").read() if os.path.exists(path) else b"", want)
+def seconds_at(n, rate):
+    """Sample n's time at rate, with the fewest decimals that still name it, as the page."""
+    return next(text for digits in range(12) if round(float(
+        text := f"{n / rate:.{digits}f}") * rate) == n)
 
 
-def command(line, rate, want):
-    """Runs the command line that the page shows, less its player."""
-    stream, player = line.rsplit(" | ", 1)
-    got = run(["sh", "-c", f"{stream} | head -c {len(want)}"], capture_output=True, env=dict(
-        os.environ, PATH=os.path.dirname(stepwave) + ":" + os.environ["PATH"])).stdout
-    return compare(f"command {stream}", got, want) + (
-        [] if player == f"aplay -q -t raw -f U8 -r {rate} -c 1" else [f"played by {player}"])
-
-
-def motion():
-    """while it plays the view moves, once a second with reduced motion, and nothing that
-    moves is a live region"""
-    choose(48000)
-    play()
-    shown, slopes, waves, live = js("""const seen = [new Set(), new Set(), new Set()], live = [];
-        const region = '[aria-live]:not([aria-live="off"]), [role=status], [role=alert], output';
-        const watch = new MutationObserver((records) => records.forEach(({ target: t }) =>
-          (t.closest ? t : t.parentElement).closest(region) && live.push(t.id || t.data)));
-        watch.observe(document.body, { subtree: true, childList: true, characterData: true });
-        const timer = setInterval(() => [$("position").textContent,
-          [...$("slopes").children].findIndex((e) => e.hasAttribute("aria-current")),
-          String($("wave").getContext("2d").getImageData(99, 0, 1, 256).data)]
-          .forEach((v, i) => seen[i].add(v)), 20);
-        new Promise((done) => setTimeout(() => { clearInterval(timer); watch.disconnect();
-          done([...seen.map((s) => s.size), live]); }, 2100))""")
-    play("Play")
-    lo, hi = (2, 3) if still else (5, 200)
-    moved = lo <= min(shown, slopes, waves) <= max(shown, waves) <= hi
-    return [f"the view showed {shown} positions, {slopes} slopes and {waves} waveforms in 2 s, "
-            f"want {lo} to {hi}"] * (not moved) + [f"live regions changed: {live}"] * bool(live)
-
-
-def a11y():
-    """axe-core finds no violation at 390 and 1280 px; the boxes stand out from the page;
-    controls are 24 px tall or more; the current slope is marked by more than colour; at
-    320 and 390 px command lines break only between words and nothing scrolls sideways"""
-    problems = []
-    axe = os.path.join(os.path.dirname(__file__), "node_modules/axe-core/axe.min.js")
-    js(open(axe).read() + "; 1")
-    for width in (320, 390, 1280):
-        browser.size(width)
-        problems += [f"{width} px: {p}" for p in js("""const problems = [], style =
-            getComputedStyle;
-            for (const e of document.querySelectorAll("button, input, select, #map"))
-              if (e.getBoundingClientRect().height < 24) problems.push(`${e.id} is short`);
-            for (const e of document.querySelectorAll("canvas, #slopes"))
-              if (t.contrast(style(e).borderTopColor) < 3) problems.push(`${e.id} fades`);
-            for (const e of document.querySelectorAll("code span"))
-              if (e.getClientRects().length > 1) problems.push(`"${e.textContent}" breaks`);
-            if (document.documentElement.scrollWidth > innerWidth) problems.push("it scrolls");
-            const [on, off] = ["[aria-current]", ":not([aria-current])"].map((s) =>
-              style($("slopes").querySelector(s)));
-            if (on.fontWeight === off.fontWeight && on.borderBottomStyle === off.borderBottomStyle)
-              problems.push("the current slope differs by colour only");
-            problems""") + (js("""axe.run(document, { resultTypes: ["violations"] }).then((r) =>
-                r.violations.map((v) => `axe: ${v.id}: ${v.nodes.map((n) => n.target)}`))""")
-                            if width > 320 else [])]
-    return problems
-
-
-def quiet():
-    """no console error or message, no request, no constant in the page"""
-    found = re.findall(r"8898a989|2291706249|(?:src|href)=\"(?!data:)|fetch\(", re.sub(
-        r'<script id="module".*?</script>', "", open(page).read(), flags=re.S), re.I)
-    status = js('$("status").hidden || $("status").textContent')
-    errors = getattr(browser, "logged", []) + js("window.errors ?? []")  # the console's, or ours
-    return [f"the page writes {f}" for f in found] + [str(e)[:300] for e in errors] + (
-        [] if status is True else [f"the page says {status}"])
-
-
-if __name__ == "__main__":
+def main():
     engine, page, stepwave = sys.argv[1:4]
     native = run(["sh", "-c", f'"$0" | head -c {3 * LOOP}', stepwave], capture_output=True).stdout
     failed = 0
-    for scheme, still, checks in (("light", False, [module, keyboard, failures, playing, motion,
-                                                    a11y, quiet]),
-                                  ("dark", True, [keyboard, motion, a11y, quiet])):
+    for scheme, still, names in (("light", False, "module keyboard failures playing seeking "
+                                                  "linked view a11y quiet"),
+                                 ("dark", True, "keyboard view a11y quiet")):
         with tempfile.TemporaryDirectory() as home:
+            browser = None
             try:
-                browser = launch(engine, "file://" + os.path.abspath(page), home, dark=still)
-                js = browser.js
-                js("stepwave.ready")
-                js(HELPERS)
+                browser = Browser(engine, home, dark=still)
+                checks = Checks(browser, page, native, stepwave, still)
+                todo = [getattr(checks, name) for name in names.split()]
             except Exception as error:  # a browser that cannot start fails every check
-                checks = [lambda error=error: [f"{type(error).__name__}: {error}"]] * len(checks)
-            for check in checks:
+                todo = [lambda error=error: [f"{type(error).__name__}: {error}"]] * len(names.split())
+            for check in todo:
                 try:
                     problems = check()
                 except Exception as error:  # a check that cannot run has failed
@@ -503,6 +717,11 @@ if __name__ == "__main__":
                       f"{' '.join((check.__doc__ or 'starts').split())}",
                       *(f"      {problem}" for problem in problems), sep="\n", flush=True)
                 failed += bool(problems)
-            stop()
+            if browser:
+                browser.close()
     print(f"{failed} failed")
     sys.exit(failed > 0)
+
+
+if __name__ == "__main__":
+    main()
