@@ -151,23 +151,22 @@ HELPERS = """window.$ = (id) => document.getElementById(id); window.t = {
 };
 if (PerformanceObserver.supportedEntryTypes.includes("layout-shift"))
   new PerformanceObserver((list) => (t.shifts += list.getEntries().length)).observe({ type: "layout-shift" });
-new MutationObserver(() => { const p = stepwave.player;
-  t.labels.push([$("play").textContent, p.context?.currentTime - p.began]); })
+new MutationObserver(() => { const p = window.stepwave?.player;
+  t.labels.push([$("play").textContent, p?.context?.currentTime - p?.began]); })
   .observe($("play"), { childList: true, characterData: true, subtree: true }); true"""
 
 
 class Browser:
     """One engine, headless, with its downloads in home/Downloads; dark also asks for the dark
-    scheme and reduced motion. A pulseaudio null sink, at self.pulse, lets it play."""
+    scheme and reduced motion. A pulseaudio server, at self.pulse, plays into sink."""
 
-    def __init__(self, engine, home, dark=False):
+    def __init__(self, engine, home, dark=False, sink="module-null-sink"):
         self.started, self.home = [], home  # every process group started, which close() ends
         env = dict(os.environ, HOME=home)
         for folder in ("/Downloads", "/.config/gtk-3.0"):
             os.makedirs(home + folder, exist_ok=True)
         self.pulse = env["PULSE_SERVER"] = "127.0.0.1:%d" % self.serve(
-            env, "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-            "--load=module-null-sink",
+            env, "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", f"--load={sink}",
             "--load=module-native-protocol-tcp auth-anonymous=1 listen=127.0.0.1 port={}")
         if engine == "chromium":
             args = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage"] + (

@@ -9,7 +9,7 @@ const REST = 2000; // ms that a stopped context runs on
 const $ = (id) => document.getElementById(id);
 const still = matchMedia("(prefers-reduced-motion: reduce)");
 const pause = (ms = 0) => new Promise((done) => setTimeout(done, ms));
-const grouped = (n) => n.toLocaleString("en-US");
+const grouped = (n) => String(n).replace(/\B(?=(\d{3})+$)/g, ","); // as 1,234,567
 const within = (n) => Math.min(LOOP - 1, Math.max(0, n));
 let formula = null; // the module's fill(first, count) and ramp_multiplier(t)
 let loop = null; // one loop: byte n of `stepwave` run with no arguments
@@ -160,18 +160,18 @@ function hush() {
 // Play says Stop once the audio clock has passed the sound's first sample.
 async function play() {
   if (player.state !== "stopped") return;
-  go("starting");
   const { context } = player;
+  clearTimeout(player.rest);
+  sound(player.at); // before the clock runs, and the clock starts first of all
+  const resumed = context.resume(); // which a browser that may not play leaves pending
+  go("starting");
   const [mine, made] = [++player.tries, player.made]; // a newer rate or press wins
   const current = () => player.state === "starting" && made === player.made &&
     mine === player.tries;
   const late = () => new Promise((_, fail) => setTimeout(fail, 3000));
   try {
-    clearTimeout(player.rest);
-    // A browser that may not play leaves the promise pending.
-    await Promise.race([context.resume(), late()]);
+    await Promise.race([resumed, late()]);
     if (!current()) return;
-    sound(player.at);
     await Promise.race([late(), (async () => {
       while (context.currentTime <= player.began) await pause(5);
     })()]);
@@ -485,7 +485,7 @@ function fit() {
     canvas.height = Math.round(canvas.clientHeight * devicePixelRatio);
   }
   overview();
-  tick();
+  setTimeout(tick); // a task of its own
 }
 
 function density() {
