@@ -6,9 +6,10 @@
 # oldest CPU that the build's code claims. A machine not listed here is plain static, and
 # a cross build for it runs its tests under qemu-user's default CPU. The scripts read the
 # first column. Sets STEPWAVE_STATIC_PIE; in a cross build, CMAKE_CROSSCOMPILING_EMULATOR,
-# on the first CPU, and STEPWAVE_QEMU and stepwave_cpus, the other CPUs.
+# on the first CPU, and STEPWAVE_QEMU and stepwave_cpus, the other CPUs. As a script,
+# cmake -DARCH=arm64 -P cmake/machines.cmake prints the machine's qemu-user and CPUs.
 function(machine arch tuple static_pie qemu)
-    if(tuple STREQUAL CMAKE_LIBRARY_ARCHITECTURE)
+    if(tuple STREQUAL CMAKE_LIBRARY_ARCHITECTURE OR arch STREQUAL ARCH)
         if(static_pie STREQUAL yes)
             set(STEPWAVE_STATIC_PIE ON PARENT_SCOPE)
         endif()
@@ -31,6 +32,12 @@ machine(riscv64  riscv64-linux-gnu      no          qemu-riscv64-static  sifive-
 machine(s390x    s390x-linux-gnu        no          qemu-s390x-static    "z196-base,msa=off,\
 dateh2=off,cmpsceh=off,pfpo=off,dfphp=off,dfp=off,emon=off,parseh=off,hfpue=off,hfpm=off,\
 nonqks=off,csske=off,asnlxr=off,tods=off")
+
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+    string(JOIN " " line ${stepwave_qemu} ${stepwave_cpus})
+    execute_process(COMMAND ${CMAKE_COMMAND} -E echo "${line}")
+    return()
+endif()
 
 # Keeps the CPUs on which this qemu-user runs a program: the options that describe a CPU
 # differ between qemu's versions, and a CPU that no version knows fails here loudly.
