@@ -144,13 +144,32 @@ HELPERS = """window.$ = (id) => document.getElementById(id); window.t = {
       s + v * [0.2126, 0.7152, 0.0722][i], 0.05);
     return Math.max(l(a), l(b)) / Math.min(l(a), l(b));
   },
+  rgb(name) {  // a colour of the page's scheme
+    const e = document.body.appendChild(document.createElement("i"));
+    e.style.color = `var(${name})`;
+    const v = getComputedStyle(e).color.match(/\\d+/g).map(Number);
+    return e.remove() ?? v;
+  },
+  ink(id, n, name = "--ink") {  // for each of n columns of a canvas, its rows in the colour
+    const c = $(id), w = c.width, h = c.height, s = w / c.clientWidth, want = t.rgb(name),  // at
+      p = c.getContext("2d").getImageData(0, 0, w, h).data, at = (x, y) => (y * w + x) * 4;
+    return Array.from({ length: n }, (_, i) => Math.floor(((i + 0.5) * w) / n)).map((x) => {
+      const a = Array.from({ length: h }, (_, y) =>  // half its column's most: the first, the
+        want.every((v, k) => Math.abs(p[at(x, y) + k] - v) < 40) ? p[at(x, y) + 3] : 0);  // last
+      const rows = a.map((v, y) => [v, y]).filter(([v]) => v && v >= Math.max(...a) / 2);
+      const sum = rows.reduce((m, [v]) => m + v, 0);  // and their centre, in CSS pixels
+      return [rows[0]?.[1] / s, rows.at(-1)?.[1] / s,
+        rows.reduce((m, [v, y]) => m + v * (y + 0.5), 0) / sum / s];
+    });
+  },
   places: () => [...document.body.querySelectorAll("*")].map((e) => [e, e.getBoundingClientRect()])
     .filter(([e, r]) => r.width && !e.closest("code span, #playhead, #pointer, .note"))
-    .map(([e, r]) => `${e.id || e.tagName} at ${Math.round(r.left)},${Math.round(r.top + scrollY)}`),
+    .map(([e, r]) => `${e.id || e.tagName} at ${r.left | 0},${(r.top + scrollY) | 0}`),
   shifts: 0, labels: [],
 };
 if (PerformanceObserver.supportedEntryTypes.includes("layout-shift"))
-  new PerformanceObserver((list) => (t.shifts += list.getEntries().length)).observe({ type: "layout-shift" });
+  new PerformanceObserver((list) => (t.shifts += list.getEntries().length))
+    .observe({ type: "layout-shift" });
 new MutationObserver(() => { const p = window.stepwave?.player;
   t.labels.push([$("play").textContent, p?.context?.currentTime - p?.began]); })
   .observe($("play"), { childList: true, characterData: true, subtree: true }); true"""
@@ -352,8 +371,8 @@ class Checks:
             path = f"{self.b.home}/{name.replace(' ', '-')}.html"
             open(path, "w").write(changed)
             self.b.open("file://" + path)
-            text, on = js("""[$("status").hidden ? "" : $("status").textContent,
-                [...document.querySelectorAll("button")].filter((e) => !e.disabled).map((e) => e.id)]""")
+            text, on = js("""[$("status").hidden ? "" : $("status").textContent, [...document
+                .querySelectorAll("button")].filter((e) => !e.disabled).map((e) => e.id)]""")
             if said not in text or on != enabled:
                 problems.append(f"{name}: the page says {text!r} and offers {on}")
         return problems
@@ -388,8 +407,9 @@ class Checks:
             problems.append(f"the link #t=abc&rate=5 gives {said}")
         self.fresh()
         for field, text, shown, why in (
-                ("start", "1e305", "0", True), ("start", "abc", "0", True), ("start", "", "0", True),
-                ("start", "1,000", "0", True), ("start", "1,5", "1.5", False),
+                ("start", "1e305", "0", True), ("start", "abc", "0", True),
+                ("start", "", "0", True), ("start", "1,000", "0", True),
+                ("start", "1,5", "1.5", False),
                 ("start", "-5", "0", True), ("seconds", "0", "1", True),
                 ("seconds", "-3", "1", True), ("seconds", "1e9", "600", True),
                 ("seconds", "1,000", "600", True), ("seconds", "2.5", "2.5", False),
@@ -404,7 +424,8 @@ class Checks:
                                 f"{note!r}; moved: {moved[:3]}")
         if " 2.5 s from" not in b.js('$("wav-note").textContent'):
             problems.append(f"Save WAV says {b.js('$(`wav-note`).textContent')!r} for 2.5 s")
-        problems += [f"shows {w}" for w in ("NaN", "Infinity") if w in b.js("document.body.innerText")]
+        text = b.js("document.body.innerText")
+        problems += [f"shows {w}" for w in ("NaN", "Infinity") if w in text]
         for way in ("Promise.reject(new Error('refused'))", "new Promise(() => {})"):
             before = b.js("window.resume ??= AudioContext.prototype.resume; t.places()")
             b.js(f"AudioContext.prototype.resume = () => {way}")
@@ -415,7 +436,8 @@ class Checks:
                 problems.append(f"with resume() {way}, Play says {said!r}, labels "
                                 f"{b.js('t.labels')}, and moved {set(moved) - set(before)}")
             b.js("AudioContext.prototype.resume = resume")
-        off = b.js("[...document.querySelectorAll('button, input, select')].filter(e => e.disabled)")
+        off = b.js("[...document.querySelectorAll('button, input, select')].filter((e) => "
+                   "e.disabled)")
         return problems + [f"{len(off)} controls disabled"] * bool(off) + [
             f"{b.js('t.shifts')} layout shifts"] * bool(b.js("t.shifts"))
 
@@ -451,21 +473,16 @@ class Checks:
             found += self.saved(name, struct.pack(
                 "<4sI4s4sIHHIIHH4sI", b"RIFF", 36 + rate + pad, b"WAVE", b"fmt ", 16, 1, 1, rate,
                 rate, 1, 8, b"data", rate) + want + bytes(pad))
-            line, said, shown, ys = b.js("""const c = $("wave"), w = c.width, h = c.height,
-                p = c.getContext("2d").getImageData(0, 0, w, h).data;
-                [$("command").textContent, $("wav-note").textContent, $("volume-value").value,
-                 Array.from({ length: 256 }, (_, i) => { let sum = 0, weight = 0;  // each step's
-                   for (let y = 0, x = Math.floor(((i + 0.5) * w) / 256); y < h; y++) {  // centre,
-                     const a = p[(y * w + x) * 4 + 3] > 100 ? p[(y * w + x) * 4 + 3] : 0;  // not
-                     sum += a * (y + 0.5); weight += a; }  // the edge of the next step's rise
-                   return sum / weight / devicePixelRatio; })]""")
-            drawn += zip(self.native[at:at + 256], ys)
+            line, said, shown, ys = b.js("""[$("command").textContent, $("wav-note").textContent,
+                $("volume-value").value, t.ink("wave", 256)]""")
+            drawn += zip(self.native[at:at + 256], (centre for _, _, centre in ys))
             found += self.command(line, rate, want[:4096])
             found += [f"Save WAV says {said!r}"] * (f"sample {at:,}" not in said) + [
                 f"the volume shows {shown}"] * (shown != f"{round(volume * 100)} %")
             found += b.play()
             more, end, since = self.heard(volume, at, rate, time.time())
-            problems += [f"rate {rate}, start {seconds} s, volume {volume}: {f}" for f in found + more]
+            problems += [f"rate {rate}, start {seconds} s, volume {volume}: {f}"
+                         for f in found + more]
         b.js("stepwave.player.context.suspend()")  # as the browser may, or the system
         if not b.until("$('play').textContent === 'Play' && $('play-note').innerText"):
             problems.append("after the browser suspended the sound, Play shows Stop")
@@ -477,34 +494,24 @@ class Checks:
         and the time shown there; it shows the time under the pointer; while playing, the
         playhead and the waveform follow what plays, in colours that stand out"""
         b = self.fresh("#rate=48000")
-        problems = []
-        # Each stretch's bar, in the ink's colour, at its middle; the ticks below the axis, the
-        # row that the edge's colour fills most, where the cycles' lines end.
-        rows, ticks, height = b.js("""const c = $("overview"), w = c.width, h = c.height,
-            p = c.getContext("2d").getImageData(0, 0, w, h).data, scale = w / c.clientWidth,
-            rgb = (name) => { const e = document.body.appendChild(document.createElement("i"));
-              e.style.color = `var(${name})`; const v = getComputedStyle(e).color.match(/\\d+/g);
-              e.remove(); return v.map(Number); }, [ink, edge] = [rgb("--ink"), rgb("--edge")],
-            near = (x, y, v, least = 200) => p[(y * w + x) * 4 + 3] >= least &&
-              v.every((c, k) => Math.abs(p[(y * w + x) * 4 + k] - c) < 40),
-            all = (n) => Array.from({ length: n }, (_, i) => i);
-            const inked = all(512).map((k) => Math.floor(((k + 0.5) * w) / 512)).map((x) => all(h)
-              .filter((y) => near(x, y, ink, Math.max(...all(h).map((y) => p[(y * w + x) * 4 + 3])) / 2)));
-            const counts = all(h).map((y) => all(w).filter((x) => near(x, y, edge)).length);
-            const axis = counts.indexOf(Math.max(...counts));
-            [inked.map((r) => [r[0] / scale, r.at(-1) / scale]), all(w).filter((x) => x > 0 &&
-              near(x, axis + 3, edge)).map((x) => x / c.clientWidth * 2097152 / 48000),
-             c.clientHeight]""")
+        b.size(1280)  # where each stretch has a pixel of its own
+        # Each stretch's bar, in the ink's colour; in the edge's, the axis, which every column
+        # reaches, and its ticks, which reach below it.
+        rows, lines, height = b.js("""const c = $("overview");
+            [t.ink("overview", 512), t.ink("overview", c.width, "--edge"), c.clientHeight]""")
+        axis = statistics.mode(last for _, last, _ in lines)
+        ticks = [(i + 0.5) / len(lines) * LOOP / 48000 for i, (_, last, _) in enumerate(lines)
+                 if (last or 0) > axis + 2 and i > 0]
         stats = [(statistics.fmean(s), statistics.pstdev(s)) for s in
                  (self.native[k * 4096:(k + 1) * 4096] for k in range(512))]
-        problems += fits("the picture's tops", [(min(255, m + d), y) for (m, d), (y, _) in
-                                                zip(stats, rows)], 1.5, height) + \
-            fits("the picture's bottoms", [(max(0, m - d), y) for (m, d), (_, y) in
-                                            zip(stats, rows)], 1.5, height)
-        step = ticks[0] if ticks else 0  # in seconds at 48 kHz, a whole step apart from 0
-        if step not in (1, 2, 5, 10, 15, 30) and abs(step - round(step)) > 0.1 or len(ticks) != int(
-                LOOP / 48000 / max(1, round(step))) or any(
-                abs(t - (i + 1) * round(step)) > 0.1 for i, t in enumerate(ticks)):
+        problems = [f"stretch {k} is not drawn" for k, (top, _, _) in enumerate(rows)
+                    if top is None]
+        problems += fits("the picture", [(min(255, max(0, m + d * side)), r[0 if side > 0 else 1])
+                                         for (m, d), r in zip(stats, rows) for side in (1, -1)],
+                         1.5, height) if not problems else []
+        step = round(ticks[0]) if ticks else 1  # seconds at 48 kHz, whole steps from 0 on
+        if step not in (1, 2, 5, 10, 15, 30) or [round(t / step, 1) for t in ticks] != list(
+                range(1, int(LOOP / 48000 / step) + 1)):
             problems.append(f"the time axis at 48 kHz has ticks at {ticks} s")
         b.fill("start", "10")
         at = 480000
@@ -523,11 +530,10 @@ class Checks:
             now = b.js("+$('map').getAttribute('aria-valuenow')")
             problems += self.shown("while playing", now, 48000, moved=None) + self.heard(
                 0.25, max(0, now - 24000), 48000, time.time() - 0.5)[0]
-        pen, back = b.js("""const c = $("wave"), p = c.getContext("2d").getImageData(0, 0, c.width,
+        pen = b.js("""const c = $("wave"), p = c.getContext("2d").getImageData(0, 0, c.width,
             c.height).data, i = p.findIndex((v, i) => i % 4 === 3 && v === 255) - 3;
-            [`rgb(${p.slice(i, i + 3)})`, getComputedStyle(c).backgroundColor]""")
-        if b.js(f"t.contrast('{pen}', '{back}')") < 3:
-            problems.append(f"the waveform's {pen} stands out from its box's {back} by less than 3:1")
+            t.contrast(`rgb(${p.slice(i, i + 3)})`, getComputedStyle(c).backgroundColor)""")
+        problems += [f"the waveform stands out from its box by {pen:.2f}:1"] * (pen < 3)
         return problems
 
     def shown(self, what, at, rate, label=False, moved=True):
@@ -541,7 +547,8 @@ class Checks:
         clock = f"{int(at / rate / 60)}:{int(at / rate) % 60:02}.{int(at * 10 / rate) % 10}"
         problems = [f"shows {now} ({text}), box {box}"] * (moved is not False and (
             now != at or round(float(box) * rate) != at or text != f"{clock}, sample {at:,}")) + [
-            f"the playhead at {head:.4f} of the loop"] * (moved is not False and abs(head - at / LOOP) > 0.003) + [
+            f"the playhead at {head:.4f} of the loop"] * (
+            moved is not False and abs(head - at / LOOP) > 0.003) + [
             f"the label says {tip!r}, hidden {hidden}"] * (label and (hidden or tip != clock))
         return [f"{what}: {p}, want {at}" for p in problems]
 
@@ -557,14 +564,16 @@ class Checks:
                                       ("seekforward", {}, "paused", lambda at: at + 480000),
                                       ("seekbackward", {"seekOffset": 5}, "paused",
                                        lambda at: at - 240000),
-                                      ("play", None, "playing", None), ("stop", None, "paused", None)):
+                                      ("play", None, "playing", None),
+                                      ("stop", None, "paused", None)):
             before = self.box(48000)
             b.js(f"stepwave.actions.{act}({json.dumps(arg)})")
             label = "Stop" if state == "playing" else "Play"
             found += [] if b.until(f"$('play').textContent === '{label}'") else [f"{act}: {label}?"]
             at = goes(before) if goes else self.box(48000)
             if state == "paused":
-                found += [f"{act} went from {before} to {self.box(48000)}"] * (self.box(48000) != at)
+                found += [f"{act} went from {before} to {self.box(48000)}"] * (
+                    self.box(48000) != at)
                 found += [f"{act}: the address says {b.js('location.hash')}"] * (
                     b.js("location.hash") != f"#t={seconds_at(at, 48000)}&rate=48000")
             found += self.heard(0.25 if state == "playing" else 0, at, 48000, time.time())[0]
@@ -636,23 +645,26 @@ class Checks:
                   if (t.contrast(style(e).borderTopColor) < 3) problems.push(`${e.id} fades`);
                 for (const e of document.querySelectorAll("canvas"))
                   if (e.width !== Math.round(e.clientWidth * devicePixelRatio))
-                    problems.push(`${e.id} has ${e.width} pixels for ${e.clientWidth} at ${devicePixelRatio}`);
+                    problems.push(`${e.id}: ${e.width} pixels, ${e.clientWidth} shown`);
                 if ($("overview").clientHeight < 100) problems.push("the loop's picture is flat");
                 const ring = $("map").getBoundingClientRect().bottom + 5;
-                if (ring > top($("map").nextElementSibling)) problems.push("the ring hides the caption");
+                if (ring > top($("map").nextElementSibling)) problems.push("the ring hides text");
                 const row = [...document.querySelectorAll(".controls")[0].children].map((e) =>
                   top(e.firstElementChild)).filter((y, i, all) => Math.abs(y - all[0]) < 20);
-                if (innerWidth > 1000 && (row.length < 4 || Math.max(...row) - Math.min(...row) > 1))
+                if (innerWidth > 1000 && (row.length < 4 || Math.max(...row) > row[0] + 1 ||
+                  Math.min(...row) < row[0] - 1))
                   problems.push(`labels at ${row}`);
                 for (const e of document.querySelectorAll("code span"))
                   if (e.getClientRects().length > 1) problems.push(`"${e.textContent}" breaks`);
                 if (document.documentElement.scrollWidth > innerWidth) problems.push("it scrolls");
                 const [on, off] = ["[aria-current]", ":not([aria-current])"].map((s) =>
                   style($("slopes").querySelector(s)));
-                if (on.fontWeight === off.fontWeight && on.borderBottomStyle === off.borderBottomStyle)
+                if (on.fontWeight === off.fontWeight &&
+                  on.borderBottomStyle === off.borderBottomStyle)
                   problems.push("the current slope differs by colour only");
-                problems""") + (b.js("""axe.run(document, { resultTypes: ["violations"] }).then(
-                    (r) => r.violations.map((v) => `axe: ${v.id}: ${v.nodes.map((n) => n.target)}`))""")
+                problems""") + (b.js("""axe.run(document, { resultTypes: ["violations"] })
+                  .then((r) => r.violations.map((v) => `axe: ${v.id}: ${v.nodes.map((n) =>
+                    n.target)}`))""")
                                 if width > 320 else [])]
         return problems
 
@@ -665,8 +677,9 @@ class Checks:
         status = b.js('$("status").hidden || $("status").textContent')
         names = b.js("""const blank = document.body.appendChild(document.createElement("iframe"));
             const theirs = new Set(Object.keys(blank.contentWindow)); blank.remove();
-            Object.keys(window).filter((k) => !theirs.has(k) && !["$", "t", "errors"].includes(k))""")
-        errors = getattr(b.wire, "logged", []) + b.js("window.errors ?? []")  # the console's or ours
+            Object.keys(window).filter((k) => !theirs.has(k) && !["$", "t", "errors"].includes(k))
+            """)
+        errors = getattr(b.wire, "logged", []) + b.js("window.errors ?? []")  # console's, ours
         return [f"the page writes {f}" for f in found] + [str(e)[:300] for e in errors] + (
             [] if status is True else [f"the page says {status}"]) + (
             [] if names == ["stepwave"] else [f"on window: {names}"])
@@ -706,7 +719,7 @@ def main():
                 checks = Checks(browser, page, native, stepwave, still)
                 todo = [getattr(checks, name) for name in names.split()]
             except Exception as error:  # a browser that cannot start fails every check
-                todo = [lambda error=error: [f"{type(error).__name__}: {error}"]] * len(names.split())
+                todo = [lambda e=error: [f"{type(e).__name__}: {e}"]] * len(names.split())
             for check in todo:
                 try:
                     problems = check()

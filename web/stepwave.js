@@ -1,5 +1,5 @@
-// stepwave's page: plays, draws and saves the stream, every sample computed by the
-// program's own formula compiled to WebAssembly, which the page carries inside it.
+// stepwave's page: plays, draws and saves the stream, each sample computed by the
+// program's own formula, compiled to WebAssembly and carried in the page.
 
 const LOOP = 2097152; // the stream's period
 const CYCLE = 65536; // the sixteen slopes' cycle
@@ -162,10 +162,10 @@ async function play() {
   if (player.state !== "stopped") return;
   const { context } = player;
   clearTimeout(player.rest);
-  sound(player.at); // before the clock runs, and the clock starts first of all
-  const resumed = context.resume(); // which a browser that may not play leaves pending
+  sound(player.at); // before the clock runs, which starts first of all
+  const resumed = context.resume(); // a browser that may not play leaves it pending
   go("starting");
-  const [mine, made] = [++player.tries, player.made]; // a newer rate or press wins
+  const [mine, made] = [++player.tries, player.made]; // newer ones win
   const current = () => player.state === "starting" && made === player.made &&
     mine === player.tries;
   const late = () => new Promise((_, fail) => setTimeout(fail, 3000));
@@ -245,8 +245,8 @@ function pen(canvas) {
 
 let shown = ""; // the command line shown
 
-// Shows the position everywhere (in the box unless it is being typed in); while playing,
-// four times a second, or once with less motion.
+// Shows the position everywhere (in the box unless typed in); while playing, four times
+// a second, or once with less motion.
 function tick() {
   const from = player.position();
   const { rate } = use;
@@ -338,7 +338,8 @@ function overview() {
     g.moveTo(x(s * use.rate), bottom);
     g.lineTo(x(s * use.rate), bottom + 5);
     g.textAlign = s === 0 ? "left" : "center";
-    g.fillText(`${Math.floor(s / 60)}:${String(s % 60).padStart(2, "0")}`, x(s * use.rate), bottom + 7);
+    const label = `${Math.floor(s / 60)}:${String(s % 60).padStart(2, "0")}`;
+    g.fillText(label, x(s * use.rate), bottom + 7);
   }
   g.stroke();
   g.fillStyle = colors.ink;
@@ -405,7 +406,9 @@ function length() {
   const seconds = read("seconds", "length", `the length stays at ${use.seconds} s`);
   if (!Number.isNaN(seconds)) {
     use.seconds = Math.min(600, Math.max(1, seconds));
-    if (use.seconds !== seconds) note("seconds", `A file is 1 to 600 s long; this one is ${use.seconds} s.`);
+    if (use.seconds !== seconds) {
+      note("seconds", `A file is 1 to 600 s long; this one is ${use.seconds} s.`);
+    }
   }
   $("seconds").value = String(use.seconds);
   tick();
@@ -589,6 +592,7 @@ async function load() {
   const resized = new ResizeObserver(fit);
   resized.observe($("overview"));
   resized.observe($("wave"));
+  fit(); // drawn before the first layout too
   density();
   for (const id of ["wav", "copy-link", "copy-command"]) $(id).disabled = false;
   if (typeof AudioContext !== "function") {
